@@ -1,0 +1,32 @@
+#include "demoworld.h"
+
+#include "../platform/sim/simworld.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+using platform::sim::HeadsetOptions;
+using platform::sim::SimWorld;
+
+std::shared_ptr<SimWorld> makeDemoWorld()
+{
+    auto world = std::make_shared<SimWorld>();
+    HeadsetOptions full;
+    full.level = 100;
+    auto draining = world->addHeadset(QStringLiteral("sim-headset-aurora"), QStringLiteral("Aurora Buds"), full);
+    HeadsetOptions low;
+    low.level = 15;
+    world->addHeadset(QStringLiteral("sim-headset-tern"), QStringLiteral("Tern Headset"), low);
+    world->addDevice({QStringLiteral("sim-speaker-kite"), QStringLiteral("Kite Speaker"), false,
+                      {{QUuid(QStringLiteral("{0000110b-0000-1000-8000-00805f9b34fb}")),
+                        QStringLiteral("Bluetooth#AudioSink"), QStringLiteral("(sim:kite)")}}});
+
+    // One percent every four seconds, round again from 100 when empty.
+    auto *drain = new QTimer(QCoreApplication::instance()); // owned by the application object
+    QObject::connect(drain, &QTimer::timeout, drain, [draining] {
+        const int level = draining->level();
+        draining->setLevel(level > 0 ? level - 1 : 100);
+    });
+    drain->start(4000);
+    return world;
+}

@@ -1,0 +1,25 @@
+// The program's entry. Built twice: kestrolune on the system's Bluetooth,
+// kestrolune-demo (KESTROLUNE_DEMO) on a simulated world of headsets.
+#include "program.h"
+
+#ifdef KESTROLUNE_DEMO
+#include "demoworld.h"
+#include "../platform/sim/simworld.h"
+#elif defined(KESTROLUNE_BLUEZ)
+#include "../platform/bluez/bluezbluetooth.h"
+#else
+#include "../platform/sim/simworld.h"
+#endif
+
+int main(int argc, char **argv)
+{
+    return runKestrolune(argc, argv, []() -> std::shared_ptr<platform::Bluetooth> {
+#ifdef KESTROLUNE_DEMO
+        return makeDemoWorld();
+#elif defined(KESTROLUNE_BLUEZ)
+        return std::make_shared<platform::bluez::BluezBluetooth>();
+#else
+        return std::make_shared<platform::sim::SimWorld>(); // no Bluetooth backend on this system
+#endif
+    });
+}

@@ -1,0 +1,53 @@
+#include "enumeration.h"
+
+#include "../platform/bluetooth.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QJsonObject>
+
+const char kHandsFreeServiceId[] = "{0000111e-0000-1000-8000-00805f9b34fb}";
+
+using platform::PlatformError;
+
+QJsonArray enumeratePairedDevices(platform::Bluetooth &bluetooth,
+                                  const std::function<void(const QString &)> &notify)
+{
+    QJsonArray result;
+    QVector<platform::DeviceInfo> devices;
+    try {
+        devices = bluetooth.pairedDevices();
+    } catch (const PlatformError &e) {
+        // The query itself failed: there is nothing to list in this pass.
+        qCritical() << "hresult: " << e.code() << "\n";
+        qCritical() << "message: " << e.message() << "\n";
+        return result;
+    }
+
+    for (const platform::DeviceInfo &info : qAsConst(devices)) {
+        QJsonObject record{{"Name", info.name}, {"Id", info.id}, {"Status", false}};
+        try {
+            record.insert("Status", bluetooth.isConnected(info.id));
+            const QVector<platform::RfcommService> services = bluetooth.rfcommServices(info.id);
+            QJsonArray serviceRecords;
+            for (const platform::RfcommService &s : services) {
+                serviceRecords.append(QJsonObject{
+                    {"ServiceId", platform::uuidText(s.serviceId)},
+                    {"ConnectionServiceName", s.connectionServiceName},
+                    {"ConnectionHostName", s.connectionHostName},
+                });
+            }
+            record.insert("Services", serviceRecords);
+        } catch (const PlatformError &e) {
+            if (e.code() == platform::kDeviceNotAvailable) {
+                notify(QCoreApplication::translate("RFCManager", "蓝牙设备未开启"));
+                return result;
+            }
+            qCritical() << "hresult: " << e.code() << "\n";
+            qCritical() << "message: " << e.message() << "\n";
+        }
+        notify(QString());
+        result.append(record);
+    }
+    return result;
+}

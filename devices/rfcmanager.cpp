@@ -1,0 +1,179 @@
+#include "rfcmanager.h"
+#include "enumeration.h"
+#include "scancycle.h"
+
+#include "../link/rfcbase.h"
+#include "../platform/apartment.h"
+#include "../platform/bluetooth.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+
+#include <iostream>
+
+RFCManager::RFCManager(QJsonObject profiles, std::shared_ptr<platform::Bluetooth> bluetooth,
+                       QObject *parent)
+    : QThread(parent), m_bluetooth(std::move(bluetooth))
+{
+    const long result = platform::initApartment();
+    if (result < 0)
+        throw platform::PlatformError(qint32(result), QStringLiteral("CoInitializeEx failed"));
+    std::cout << "RFCManager..." << std::flush;
+    m_profiles = std::move(profiles);
+}
+
+RFCManager::~RFCManager() = default;
+
+void RFCManager::run()
+{
+    QObject registryContext; // receives the links' deletion requests in this thread
+    m_registryContext = &registryContext;
+
+    scanDevices();
+    auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
+    m_timer = timer;
+    connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
+    timer->start(kScanIntervalMs);
+    exec();
+
+    delete timer;
+    m_registryContext = nullptr;
+}
+
+QJsonArray RFCManager::enumeratePairedDevices()
+{
+    return ::enumeratePairedDevices(*m_bluetooth, [this](const QString &notice) {
+        emit signal_getErrorMessage(notice);
+    });
+}
+
+void RFCManager::scanDevices()
+{
+    if (m_stopping.load())
+        return;
+    const QJsonArray records = enumeratePairedDevices();
+    const QDateTime now = QDateTime::currentDateTime();
+
+    QMutexLocker lock(&m_mutex);
+    if (m_stopping.load())
+        return;
+    m_allLinks.removeAll(nullptr);
+    const QVector<ScanStep> steps = reconcileScan(records, m_profiles, m_lastSeen, now,
+                                                  [this](const QString &id) { return hasLiveLink(id); });
+    for (const ScanStep &step : steps) {
+        switch (step.kind) {
+        case ScanStep::Register:
+            emit signal_registerToIndex(step.record);
+            break;
+        case ScanStep::StartLink:
+            startLink(step.deviceId, step.hostName, step.serviceName);
+            if (step.tray)
+                emit signal_registerToTray(step.deviceId, step.name);
+            break;
+        case ScanStep::Unregister:
+            emit signal_unregisterFromIndex(step.deviceId);
+            break;
+        }
+    }
+}
+
+// Called with m_mutex held, on the registry's thread.
+void RFCManager::startLink(const QString &id, const QString &hostName, const QString &serviceName)
+{
+    // The link has no parent. It is deleted in this thread once its own
+    // thread has finished, and only under m_mutex: disableDevice() looks the
+    // link up and calls quit() under the same mutex from the GUI thread, so
+    // the link cannot vanish between its look-up and its use there.
+    auto *link = new RFCBase(id, hostName, serviceName, *m_bluetooth);
+    const QPointer<RFCBase> guard(link);
+    connect(link, &QThread::finished, m_registryContext, [this, guard] {
+        QMutexLocker lock(&m_mutex);
+        if (guard) {
+            guard->wait();
+            delete guard.data();
+        }
+    }, Qt::QueuedConnection);
+    connect(link, &RFCBase::signal_error, this, &RFCManager::slot_recvErrorMsg, Qt::QueuedConnection);
+    connect(link, &RFCBase::signal_sendBattery, this, &RFCManager::slot_recvBatteryLevel,
+            Qt::QueuedConnection);
+    link->start(QThread::InheritPriority);
+    m_links.insert(id, guard);
+    m_allLinks.append(guard);
+}
+
+bool RFCManager::hasLiveLink(const QString &id) const
+{
+    const auto it = m_links.constFind(id);
+    return it != m_links.constEnd() && !it->isNull();
+}
+
+void RFCManager::disableDevice(QString deviceId)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_links.find(deviceId);
+    if (it == m_links.end() || it->isNull())
+        return;
+    (*it)->quit();
+    m_links.erase(it);
+    emit signal_unregisterFromTray(deviceId);
+}
+
+void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
+{
+    QMutexLocker lock(&m_mutex);
+    qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
+    const QJsonValue entry = m_profiles.value(Id);
+    QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
+    profile.insert(Key, value.toJsonValue());
+    m_profiles.insert(Id, profile);
+}
+
+void RFCManager::updateDeviceProfiles(QString objstr)
+{
+    QMutexLocker lock(&m_mutex);
+    m_profiles = QJsonDocument::fromJson(objstr.toUtf8()).object();
+}
+
+void RFCManager::slot_recvErrorMsg(QString deviceId, QString errMsg)
+{
+    qDebug() << "slot_recvErrorMsg: " << deviceId << " " << errMsg;
+    emit signal_getErrorMessage(deviceId, errMsg);
+}
+
+void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
+{
+    qDebug() << "slot_recvBatteryLevel: " << deviceId << " " << value;
+    emit signal_sendBatteryLevel(deviceId, value);
+}
+
+bool RFCManager::shutdown(int timeoutMs)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stopping.store(true);
+        for (const QPointer<RFCBase> &link : qAsConst(m_allLinks))
+            if (link)
+                link->stop();
+    }
+    quit();
+    if (isRunning() && !wait(timeoutMs)) {
+        qWarning() << "RFCManager: the registry thread did not stop in time";
+        return false;
+    }
+    // The registry's thread is gone: the links that remain are deleted here.
+    bool allStopped = true;
+    QMutexLocker lock(&m_mutex);
+    for (const QPointer<RFCBase> &link : qAsConst(m_allLinks)) {
+        if (!link)
+            continue;
+        if (!link->wait(timeoutMs)) {
+            qWarning() << "RFCManager: a link did not stop in time";
+            allStopped = false;
+            continue;
+        }
+        delete link.data();
+    }
+    m_allLinks.clear();
+    m_links.clear();
+    return allStopped;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QMutex>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <QVariant>
+#include <atomic>
+#include <memory>
+
+class RFCBase;
+namespace platform {
+class Bluetooth;
+}
+
+// The device registry: a thread that lists the paired devices every 3000 ms,
+// reports new and vanished devices, starts one hands-free link per connected,
+// listened device and relays the links' reports. The object itself belongs
+// to the GUI thread, so its slots run there.
+class RFCManager : public QThread
+{
+    Q_OBJECT
+
+public:
+    RFCManager(QJsonObject profiles, std::shared_ptr<platform::Bluetooth> bluetooth,
+               QObject *parent = nullptr);
+    ~RFCManager() override;
+
+    // Program exit: stops the scan timer, every link and the registry's
+    // thread, waiting at most timeoutMs for each. Afterwards nothing more is
+    // emitted. GUI thread only. Returns false when something did not stop.
+    bool shutdown(int timeoutMs);
+
+    static constexpr int kScanIntervalMs = 3000;
+
+signals:
+    void signal_getErrorMessage(QString deivceId, QString errMsg);
+    void signal_getErrorMessage(QString errMsg);
+    void signal_sendBatteryLevel(QString deviceID, int value);
+    void signal_registerToTray(QString deviceId, QString deviceName);
+    void signal_unregisterFromTray(QString deviceId);
+    void signal_registerToIndex(QJsonObject obj);
+    void signal_unregisterFromIndex(QString deviceId);
+
+public slots:
+    void disableDevice(QString deviceId);
+    void updateDeviceProfile(QString Id, QString Key, QVariant value);
+    void updateDeviceProfiles(QString objstr);
+
+private slots:
+    void slot_recvErrorMsg(QString deviceId, QString errMsg);
+    void slot_recvBatteryLevel(QString deviceId, int value);
+
+protected:
+    void run() override;
+
+private:
+    void scanDevices();
+    QJsonArray enumeratePairedDevices();
+    void startLink(const QString &id, const QString &hostName, const QString &serviceName);
+    bool hasLiveLink(const QString &id) const;
+
+    const std::shared_ptr<platform::Bluetooth> m_bluetooth;
+    QJsonObject m_profiles;                     // guarded by m_mutex
+    QMap<QString, QPointer<RFCBase>> m_links;   // guarded by m_mutex
+    QList<QPointer<RFCBase>> m_allLinks;        // every link not yet deleted; m_mutex
+    QMap<QString, QDateTime> m_lastSeen;        // registry thread only
+    QPointer<QTimer> m_timer;
+    QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs
+    std::atomic<bool> m_stopping{false};
+    mutable QMutex m_mutex;
+};

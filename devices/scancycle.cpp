@@ -1,0 +1,61 @@
+#include "scancycle.h"
+#include "enumeration.h"
+
+#include <QSet>
+
+bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key)
+{
+    const QJsonValue entry = profiles.value(deviceId);
+    if (!entry.isObject())
+        return false;
+    const QJsonValue flag = entry.toObject().value(key);
+    return flag.isBool() && flag.toBool();
+}
+
+QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
+                                QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
+                                const std::function<bool(const QString &)> &hasLiveLink)
+{
+    QVector<ScanStep> steps;
+    QSet<QString> listed;
+    QSet<QString> started; // links this cycle starts count as live at once
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        const bool connected = record.value("Status").toBool(false);
+        const QJsonArray services = record.value("Services").toArray();
+        const QString id = record.value("Id").toString();
+        const QString name = record.value("Name").toString();
+
+        if (!lastSeen.contains(id))
+            steps.append({ScanStep::Register, record, id, name, {}, {}, false});
+        lastSeen.insert(id, now);
+        listed.insert(id);
+
+        if (!connected || !profileFlag(profiles, id, "listen") || started.contains(id)
+            || hasLiveLink(id))
+            continue;
+        for (const QJsonValue &s : services) {
+            const QJsonObject service = s.toObject();
+            if (service.value("ServiceId").toString() != QLatin1String(kHandsFreeServiceId))
+                continue;
+            steps.append({ScanStep::StartLink, {}, id, name,
+                          service.value("ConnectionHostName").toString(),
+                          service.value("ConnectionServiceName").toString(),
+                          profileFlag(profiles, id, "tray")});
+            started.insert(id);
+            break;
+        }
+    }
+
+    // Keys come out in ascending order. A device reported gone is forgotten,
+    // so that it is registered to the window again if it comes back.
+    for (auto it = lastSeen.begin(); it != lastSeen.end();) {
+        if (listed.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        steps.append({ScanStep::Unregister, {}, it.key(), {}, {}, {}, false});
+        it = lastSeen.erase(it);
+    }
+    return steps;
+}

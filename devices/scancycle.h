@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QVector>
+#include <functional>
+
+// What one scan cycle decides, in the order it has to happen.
+struct ScanStep
+{
+    enum Kind {
+        Register,   // a device listed for the first time: record
+        StartLink,  // start a hands-free link: deviceId, name, host, service, tray
+        Unregister, // a device seen before is no longer listed: deviceId
+    };
+    Kind kind;
+    QJsonObject record;
+    QString deviceId;
+    QString name;
+    QString hostName;
+    QString serviceName;
+    bool tray = false;
+};
+
+// The reconciliation of one scan cycle, free of threads and Bluetooth:
+// compares the enumerated records with the devices seen before and the
+// profile map. Updates lastSeen: listed devices get the cycle's time stamp,
+// devices reported gone are dropped so that they are registered again when
+// they come back. hasLiveLink tells whether a device's link still runs.
+QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
+                                QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
+                                const std::function<bool(const QString &)> &hasLiveLink);
+
+// Whether a profile entry switches "listen" or "tray" on: only the JSON value
+// true in an object profile does.
+bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key);

@@ -1,0 +1,114 @@
+#include "rfcbase.h"
+#include "atresponder.h"
+
+#include "../platform/bluetooth.h"
+#include "../platform/datareader.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <cstdio>
+
+using platform::PlatformError;
+
+RFCBase::RFCBase(const QString &deviceId, const QString &hostName, const QString &serviceName,
+                 platform::Bluetooth &bluetooth, QObject *parent)
+    : QThread(parent),
+      m_socket(bluetooth.createStreamSocket()),
+      m_hostName(hostName),
+      m_serviceName(serviceName),
+      m_deviceId(deviceId)
+{
+}
+
+RFCBase::~RFCBase() = default;
+
+void RFCBase::stop()
+{
+    quit();
+    m_socket->abort();
+}
+
+void RFCBase::run()
+{
+    bool connected = false;
+    try {
+        m_socket->connect(m_hostName, m_serviceName,
+                          platform::ProtectionLevel::BluetoothEncryptionAllowNullAuthentication);
+        connected = true;
+    } catch (const PlatformError &e) {
+        qCritical() << "hresult: " << e.code() << "\n";
+        qCritical() << "message: " << e.message() << "\n";
+        emit signal_error(m_deviceId, e.message());
+        quit();
+    }
+
+    if (connected) {
+        platform::DataReader reader(*m_socket);
+        platform::DataWriter writer(*m_socket);
+        m_writer = &writer;
+        bool more = read(&reader);
+        while (more) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QThread::msleep(200);
+            more = read(&reader);
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        m_writer = nullptr;
+    }
+
+    // Returns at once when a quit was asked for; otherwise waits for the owner.
+    exec();
+}
+
+bool RFCBase::read(platform::DataReader *reader)
+{
+    if (!reader) {
+        qDebug() << "RFCBase::read nullptr";
+        return false;
+    }
+    try {
+        const quint32 count = reader->load(1024);
+        if (count == 0) {
+            qDebug() << "Not Data";
+            return false;
+        }
+        const QByteArray received = reader->readString(count).toUtf8();
+        qDebug() << "Recieved :" + QString::fromUtf8(received) << "\n";
+
+        const AtReply reply = answerCommand(received);
+        if (reply.notice) {
+            std::fputs(kNoiseReductionNotice, stdout);
+            std::fflush(stdout);
+        }
+        write(reply.text);
+        if (reply.battery) {
+            qDebug() << "rfcbase.cpp: " << m_deviceId << " " << *reply.battery;
+            emit signal_sendBattery(m_deviceId, *reply.battery);
+        }
+        return true;
+    } catch (const PlatformError &e) {
+        failed(e.code(), e.message());
+        return false;
+    }
+}
+
+void RFCBase::write(const QByteArray &text)
+{
+    if (!m_writer)
+        return;
+    qDebug() << "\nWrite: " << QString::fromUtf8(text) << "\n";
+    m_writer->writeBytes(text);
+    m_writer->store();
+}
+
+void RFCBase::failed(qint32 code, const QString &message)
+{
+    qCritical() << "hresult " << 190 << ":\t" << code << "\n";
+    qCritical() << "message: " << message << "\n";
+    if (code == platform::kOperationAborted)
+        emit signal_error(m_deviceId, tr("蓝牙设备已关闭"));
+    else
+        emit signal_error(m_deviceId, message);
+    quit();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+#include <memory>
+
+namespace platform {
+class Bluetooth;
+class StreamSocket;
+class DataReader;
+class DataWriter;
+} // namespace platform
+
+// One hands-free link: a thread that opens the RFCOMM stream to a headset's
+// hands-free service, answers everything the headset sends as an audio
+// gateway, and reports battery levels and the failure that ended the link.
+// The owner connects finished() to deleteLater() and keeps only a QPointer.
+class RFCBase : public QThread
+{
+    Q_OBJECT
+
+public:
+    RFCBase(const QString &deviceId, const QString &hostName, const QString &serviceName,
+            platform::Bluetooth &bluetooth, QObject *parent = nullptr);
+    ~RFCBase() override;
+
+    // Asks the thread to quit and ends any wait on the stream at once, so the
+    // thread finishes promptly. Used at program exit; callable from any thread.
+    void stop();
+
+signals:
+    void signal_error(QString deviceName, QString errorMsg);
+    void signal_sendBattery(QString deviceName, int value);
+
+protected:
+    void run() override;
+
+private:
+    bool read(platform::DataReader *reader);
+    void write(const QByteArray &text);
+    void failed(qint32 code, const QString &message);
+
+    const std::unique_ptr<platform::StreamSocket> m_socket;
+    platform::DataWriter *m_writer = nullptr;
+    const QString m_hostName;
+    const QString m_serviceName;
+    const QString m_deviceId;
+};

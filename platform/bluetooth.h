@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platformerror.h"
+#include "streamsocket.h"
+
+#include <QString>
+#include <QUuid>
+#include <QVector>
+#include <memory>
+
+namespace platform {
+
+// One paired device as the system's device collection lists it.
+struct DeviceInfo
+{
+    QString id;
+    QString name;
+};
+
+// One RFCOMM service that a device offers.
+struct RfcommService
+{
+    QUuid serviceId;
+    QString connectionServiceName;
+    QString connectionHostName;
+};
+
+// Everything the program asks of Bluetooth. Every operation blocks the
+// calling thread until it is done, may be called from any thread (none of
+// them needs per-thread initialisation) and reports failure by throwing
+// PlatformError.
+class Bluetooth
+{
+public:
+    virtual ~Bluetooth() = default;
+
+    // The devices paired with the system, in the system's order.
+    virtual QVector<DeviceInfo> pairedDevices() = 0;
+
+    // Looks the device up and tells whether it is connected right now.
+    virtual bool isConnected(const QString &deviceId) = 0;
+
+    // The device's RFCOMM services, in the order the system lists them.
+    virtual QVector<RfcommService> rfcommServices(const QString &deviceId) = 0;
+
+    // A new, unconnected stream socket.
+    virtual std::unique_ptr<StreamSocket> createStreamSocket() = 0;
+};
+
+// The UUID as "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lower case, 38 characters.
+QString uuidText(const QUuid &uuid);
+
+} // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "streamsocket.h"
+
+namespace platform {
+
+// Reads from a stream socket: load() buffers what has arrived, readString()
+// takes it as UTF-8 text.
+class DataReader
+{
+public:
+    explicit DataReader(StreamSocket &socket) : m_socket(socket) {}
+
+    quint32 load(quint32 maxBytes) { return m_socket.load(maxBytes); }
+    QByteArray readBytes(quint32 count) { return m_socket.readBytes(count); }
+    QString readString(quint32 count) { return QString::fromUtf8(m_socket.readBytes(count)); }
+
+private:
+    StreamSocket &m_socket;
+};
+
+// Writes to a stream socket: writeString() queues UTF-8 bytes, store() sends them.
+class DataWriter
+{
+public:
+    explicit DataWriter(StreamSocket &socket) : m_socket(socket) {}
+
+    void writeBytes(const QByteArray &bytes) { m_socket.writeBytes(bytes); }
+    void writeString(const QString &text) { m_socket.writeBytes(text.toUtf8()); }
+    quint32 store() { return m_socket.store(); }
+
+private:
+    StreamSocket &m_socket;
+};
+
+} // namespace platform

@@ -1,0 +1,411 @@
+#include "headsetsession.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform::sim {
+
+namespace {
+
+QString visible(const QByteArray &bytes)
+{
+    QString s = QString::fromUtf8(bytes);
+    s.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    s.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return s;
+}
+
+// AG supported features bits that decide which optional steps follow.
+constexpr int kAgThreeWay = 1 << 0;
+constexpr int kAgCodecNegotiation = 1 << 9;
+constexpr int kAgHfIndicators = 1 << 10;
+// HF supported features bits.
+constexpr int kHfThreeWay = 1 << 1;
+constexpr int kHfCodecNegotiation = 1 << 7;
+constexpr int kHfIndicators = 1 << 8;
+
+} // namespace
+
+HeadsetSession::HeadsetSession(int readFd, int writeFd, HeadsetOptions options, Logger log)
+    : m_readFd(readFd), m_writeFd(writeFd),
+      m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_options(options), m_log(std::move(log)), m_level(options.level)
+{
+}
+
+HeadsetSession::~HeadsetSession()
+{
+    ::close(m_wakeFd);
+}
+
+void HeadsetSession::run()
+{
+    if (!m_options.silent && serviceLevelConnection()) {
+        m_setUp.store(true);
+        m_changed.wakeAll();
+        if (m_batteryEnabled) {
+            QMutexLocker lock(&m_mutex);
+            m_commands.push_front({Action::Send, "AT+BIEV=2," + QByteArray::number(m_level) + "\r"});
+        }
+    }
+    serveUntilStopped();
+    m_ended.store(true);
+    m_changed.wakeAll();
+}
+
+bool HeadsetSession::serviceLevelConnection()
+{
+    QStringList info;
+    if (!exchange("AT+BRSF=" + QByteArray::number(m_options.features) + "\r", &info))
+        return false;
+    static const QRegularExpression brsf(QStringLiteral("^\\+BRSF: ?(\\d+)$"));
+    const auto brsfMatch = info.size() == 1 ? brsf.match(info.first()) : QRegularExpressionMatch();
+    if (!brsfMatch.hasMatch()) {
+        fail(QStringLiteral("AT+BRSF: expected one \"+BRSF: <features>\" line, got [%1]").arg(info.join(", ")));
+        return false;
+    }
+    const int ag = brsfMatch.captured(1).toInt();
+
+    if ((ag & kAgCodecNegotiation) && (m_options.features & kHfCodecNegotiation)
+        && !exchange("AT+BAC=1,2\r", &info))
+        return false;
+
+    if (!exchange("AT+CIND=?\r", &info))
+        return false;
+    static const QRegularExpression group(QStringLiteral("\\(\"([a-z]+)\",\\((\\d+)[-,](\\d+)\\)\\)"));
+    QVector<int> maxima;
+    QStringList names;
+    if (info.size() == 1 && info.first().startsWith(QLatin1String("+CIND: "))) {
+        auto it = group.globalMatch(info.first());
+        while (it.hasNext()) {
+            const auto m = it.next();
+            names << m.captured(1);
+            maxima << m.captured(3).toInt();
+        }
+    }
+    if (names.isEmpty() || !names.contains(QLatin1String("service"))
+        || !names.contains(QLatin1String("call"))) {
+        fail(QStringLiteral("AT+CIND=?: malformed indicator list [%1]").arg(info.join(", ")));
+        return false;
+    }
+
+    if (!exchange("AT+CIND?\r", &info))
+        return false;
+    static const QRegularExpression values(QStringLiteral("^\\+CIND: ?(\\d+(,\\d+)*)$"));
+    const auto valuesMatch = info.size() == 1 ? values.match(info.first()) : QRegularExpressionMatch();
+    const QStringList parts = valuesMatch.hasMatch() ? valuesMatch.captured(1).split(QLatin1Char(','))
+                                                     : QStringList();
+    bool inRange = parts.size() == maxima.size();
+    for (int i = 0; inRange && i < parts.size(); ++i)
+        inRange = parts[i].toInt() <= maxima[i];
+    if (!inRange) {
+        fail(QStringLiteral("AT+CIND?: values [%1] do not match the %2 indicators listed")
+                 .arg(info.join(", ")).arg(maxima.size()));
+        return false;
+    }
+
+    if (!exchange("AT+CMER=3,0,0,1\r", &info))
+        return false;
+
+    // Many hands-free units accept a bare OK here although the AG advertises
+    // three-way calling; so do we.
+    if ((ag & kAgThreeWay) && (m_options.features & kHfThreeWay) && !exchange("AT+CHLD=?\r", &info))
+        return false;
+
+    if ((ag & kAgHfIndicators) && (m_options.features & kHfIndicators)) {
+        if (!exchange("AT+BIND=1,2\r", &info) || !exchange("AT+BIND=?\r", &info))
+            return false;
+        static const QRegularExpression supported(QStringLiteral("^\\+BIND: ?\\(([\\d,]+)\\)$"));
+        const auto s = info.size() == 1 ? supported.match(info.first()) : QRegularExpressionMatch();
+        if (!s.hasMatch()) {
+            fail(QStringLiteral("AT+BIND=?: expected \"+BIND: (<indicators>)\", got [%1]").arg(info.join(", ")));
+            return false;
+        }
+        const bool agHasBattery = s.captured(1).split(QLatin1Char(',')).contains(QLatin1String("2"));
+        if (!exchange("AT+BIND?\r", &info))
+            return false;
+        static const QRegularExpression state(QStringLiteral("^\\+BIND: ?(\\d+), ?([01])$"));
+        for (const QString &line : qAsConst(info)) {
+            const auto m = state.match(line);
+            if (!m.hasMatch()) {
+                fail(QStringLiteral("AT+BIND?: malformed line \"%1\"").arg(line));
+                return false;
+            }
+            if (m.captured(1) == QLatin1String("2"))
+                m_batteryEnabled = agHasBattery && m.captured(2) == QLatin1String("1");
+        }
+    }
+    note(QStringLiteral("-- service level connection established"));
+    return true;
+}
+
+bool HeadsetSession::exchange(const QByteArray &command, QStringList *infoLines)
+{
+    infoLines->clear();
+    if (!writeAll(command))
+        return false;
+    bool gotFinal = false;
+    while (!gotFinal) {
+        if (!readReplies(infoLines, &gotFinal, m_options.replyTimeoutMs)) {
+            if (!m_stopping.load() && !m_broken.load())
+                fail(QStringLiteral("%1: no final result code").arg(visible(command)));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HeadsetSession::readReplies(QStringList *infoLines, bool *gotFinal, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (!takeUnits(infoLines, gotFinal))
+            return false;
+        if (*gotFinal)
+            return true;
+        const int left = timeoutMs < 0 ? -1 : int(qMax<qint64>(0, timeoutMs - clock.elapsed()));
+        if (left == 0)
+            return false;
+        pollfd fds[2] = {{m_readFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int n = ::poll(fds, 2, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (m_stopping.load())
+            return false;
+        if (fds[1].revents && !handleCommands())
+            return false;
+        if (!fds[0].revents)
+            continue;
+        char buf[2048];
+        const ssize_t got = ::read(m_readFd, buf, sizeof buf);
+        if (got <= 0)
+            return false;
+        m_inbox.append(buf, int(got));
+    }
+}
+
+// Takes every complete "\r\n<line>\r\n" unit from the inbox. An AG reply
+// that is not framed this way is a failure.
+bool HeadsetSession::takeUnits(QStringList *infoLines, bool *gotFinal)
+{
+    while (m_inbox.size() >= 2) {
+        if (!m_inbox.startsWith("\r\n")) {
+            fail(QStringLiteral("reply not framed by CR LF: \"%1\"").arg(visible(m_inbox)));
+            m_inbox.clear();
+            return false;
+        }
+        const int end = m_inbox.indexOf("\r\n", 2);
+        if (end < 0)
+            return true;
+        const QString line = QString::fromUtf8(m_inbox.mid(2, end - 2));
+        m_inbox.remove(0, end + 2);
+        note(QStringLiteral("AG: ") + line);
+        if (line == QLatin1String("OK")) {
+            QMutexLocker lock(&m_mutex);
+            ++m_finals;
+            *gotFinal = true;
+            m_changed.wakeAll();
+        } else if (line == QLatin1String("ERROR") || line.startsWith(QLatin1String("+CME ERROR"))) {
+            fail(QStringLiteral("AG answered %1").arg(line));
+            *gotFinal = true;
+        } else if (line.isEmpty()) {
+            fail(QStringLiteral("empty line in reply"));
+        } else if (infoLines) {
+            infoLines->append(line);
+        }
+    }
+    return true;
+}
+
+void HeadsetSession::serveUntilStopped()
+{
+    QStringList unexpected;
+    bool readOpen = true;
+    while (!m_stopping.load()) {
+        pollfd fds[2] = {{readOpen ? m_readFd : -1, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int n = ::poll(fds, 2, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (fds[1].revents && !handleCommands())
+            return;
+        if (readOpen && fds[0].revents) {
+            char buf[2048];
+            const ssize_t got = ::read(m_readFd, buf, sizeof buf);
+            if (got <= 0) {
+                note(QStringLiteral("-- AG closed the stream"));
+                readOpen = false;
+                continue;
+            }
+            m_inbox.append(buf, int(got));
+            bool gotFinal = false;
+            unexpected.clear();
+            takeUnits(&unexpected, &gotFinal);
+            for (const QString &line : qAsConst(unexpected))
+                fail(QStringLiteral("unsolicited line from the AG: \"%1\"").arg(line));
+        }
+    }
+}
+
+bool HeadsetSession::handleCommands()
+{
+    quint64 drained;
+    [[maybe_unused]] const ssize_t r = ::read(m_wakeFd, &drained, sizeof drained);
+    for (;;) {
+        Command c;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_commands.empty())
+                return !m_stopping.load();
+            c = m_commands.front();
+            m_commands.pop_front();
+        }
+        switch (c.action) {
+        case Action::Send:
+            if (!writeAll(c.bytes))
+                return false;
+            break;
+        case Action::Close:
+            note(QStringLiteral("-- closing the stream"));
+            ::shutdown(m_writeFd, SHUT_WR);
+            break;
+        case Action::Break:
+            note(QStringLiteral("-- breaking the stream"));
+            m_broken.store(true);
+            ::shutdown(m_writeFd, SHUT_RDWR);
+            ::shutdown(m_readFd, SHUT_RDWR);
+            return false;
+        }
+    }
+}
+
+bool HeadsetSession::writeAll(const QByteArray &bytes)
+{
+    note(QStringLiteral("HF: ") + visible(bytes));
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK)
+            return ::write(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done)) > 0
+                   && (done = bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+void HeadsetSession::setLevel(int level)
+{
+    QMutexLocker lock(&m_mutex);
+    m_level = level;
+    if (m_setUp.load() && m_batteryEnabled) {
+        m_commands.push_back({Action::Send, "AT+BIEV=2," + QByteArray::number(level) + "\r"});
+        lock.unlock();
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    }
+}
+
+void HeadsetSession::send(const QByteArray &bytes)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_commands.push_back({Action::Send, bytes});
+    }
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void HeadsetSession::closeCleanly()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_commands.push_back({Action::Close, {}});
+    }
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void HeadsetSession::breakStream()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_commands.push_back({Action::Break, {}});
+    }
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void HeadsetSession::stop()
+{
+    m_stopping.store(true);
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+}
+
+bool HeadsetSession::waitForSetUp(int timeoutMs)
+{
+    QMutexLocker lock(&m_mutex);
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_setUp.load() && !m_ended.load() && clock.elapsed() < timeoutMs)
+        m_changed.wait(&m_mutex, 50);
+    return m_setUp.load();
+}
+
+bool HeadsetSession::waitForFinalCount(int count, int timeoutMs)
+{
+    QMutexLocker lock(&m_mutex);
+    QElapsedTimer clock;
+    clock.start();
+    while (m_finals < count && clock.elapsed() < timeoutMs)
+        m_changed.wait(&m_mutex, 50);
+    return m_finals >= count;
+}
+
+int HeadsetSession::finalCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_finals;
+}
+
+QStringList HeadsetSession::failures() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_failures;
+}
+
+QStringList HeadsetSession::transcript() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_transcript;
+}
+
+void HeadsetSession::fail(const QString &what)
+{
+    note(QStringLiteral("!! ") + what);
+    QMutexLocker lock(&m_mutex);
+    m_failures << what;
+}
+
+void HeadsetSession::note(const QString &line)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_transcript << line;
+    }
+    if (m_log)
+        m_log(line);
+}
+
+} // namespace platform::sim

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QStringList>
+#include <QWaitCondition>
+#include <atomic>
+#include <deque>
+#include <functional>
+
+namespace platform::sim {
+
+// How a simulated headset behaves.
+struct HeadsetOptions
+{
+    // HF supported features sent in AT+BRSF: three-way calling, CLI, remote
+    // volume, codec negotiation and HF indicators.
+    int features = 0x196;
+    int level = 100;            // battery level reported after the set-up
+    bool silent = false;        // connects, then never sends anything
+    int replyTimeoutMs = 5000;  // how long it waits for each reply
+};
+
+// The hands-free (HF) side of one connection: runs the service level
+// connection command by command, checks every reply the way a hands-free
+// unit does, then reports its battery level with AT+BIEV and sends whatever
+// it is told to. Works over any pair of descriptors (a socket or stdin and
+// stdout). run() blocks; the control calls may come from any thread.
+class HeadsetSession
+{
+public:
+    using Logger = std::function<void(const QString &)>;
+
+    HeadsetSession(int readFd, int writeFd, HeadsetOptions options, Logger log = {});
+    ~HeadsetSession();
+
+    HeadsetSession(const HeadsetSession &) = delete;
+    HeadsetSession &operator=(const HeadsetSession &) = delete;
+
+    void run();
+
+    // Controls.
+    void setLevel(int level);        // reported now if the indicator is on
+    void send(const QByteArray &bytes);
+    void closeCleanly();             // ends our direction of the stream
+    void breakStream();              // drops the connection abruptly
+    void stop();                     // ends run()
+
+    // Observations.
+    bool waitForSetUp(int timeoutMs);
+    bool waitForFinalCount(int count, int timeoutMs);
+    bool isSetUp() const { return m_setUp.load(); }
+    bool hasEnded() const { return m_ended.load(); }
+    bool wasBroken() const { return m_broken.load(); }
+    int finalCount() const;
+    QStringList failures() const;
+    QStringList transcript() const;
+
+private:
+    enum class Action { Send, Close, Break };
+    struct Command { Action action; QByteArray bytes; };
+
+    bool serviceLevelConnection();
+    bool exchange(const QByteArray &command, QStringList *infoLines);
+    bool readReplies(QStringList *infoLines, bool *gotFinal, int timeoutMs);
+    bool takeUnits(QStringList *infoLines, bool *gotFinal);
+    void serveUntilStopped();
+    bool handleCommands();
+    bool writeAll(const QByteArray &bytes);
+    void fail(const QString &what);
+    void note(const QString &line);
+
+    int m_readFd;
+    int m_writeFd;
+    int m_wakeFd;
+    HeadsetOptions m_options;
+    Logger m_log;
+
+    QByteArray m_inbox;
+    bool m_batteryEnabled = false;
+    std::atomic<bool> m_setUp{false};
+    std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_broken{false};
+
+    mutable QMutex m_mutex;
+    QWaitCondition m_changed;
+    std::deque<Command> m_commands;
+    int m_level;
+    int m_finals = 0;
+    QStringList m_failures;
+    QStringList m_transcript;
+};
+
+} // namespace platform::sim

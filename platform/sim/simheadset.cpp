@@ -1,0 +1,109 @@
+#include "simheadset.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform::sim {
+
+SimHeadset::SimHeadset(HeadsetOptions options) : m_options(options) {}
+
+SimHeadset::~SimHeadset()
+{
+    QMutexLocker lock(&m_mutex);
+    endSession();
+}
+
+void SimHeadset::refuse(qint32 code, const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    m_refusal.emplace(code, message);
+}
+
+void SimHeadset::acceptAgain()
+{
+    QMutexLocker lock(&m_mutex);
+    m_refusal.reset();
+}
+
+SimHeadset::Accepted SimHeadset::accept()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_refusal)
+        throw *m_refusal;
+    endSession();
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        throw PlatformError(qint32(0x80004005u), QStringLiteral("socketpair failed"));
+    m_fd = fds[1];
+    m_session = std::make_shared<HeadsetSession>(m_fd, m_fd, m_options);
+    ++m_connections;
+    auto session = m_session;
+    m_thread = std::thread([session] { session->run(); });
+    return {fds[0], m_session};
+}
+
+void SimHeadset::endSession()
+{
+    if (m_session)
+        m_session->stop();
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void SimHeadset::setLevel(int level)
+{
+    QMutexLocker lock(&m_mutex);
+    m_options.level = level;
+    if (m_session)
+        m_session->setLevel(level);
+}
+
+void SimHeadset::send(const QByteArray &bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_session)
+        m_session->send(bytes);
+}
+
+void SimHeadset::closeCleanly()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_session)
+        m_session->closeCleanly();
+}
+
+void SimHeadset::breakStream()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_session)
+        m_session->breakStream();
+}
+
+void SimHeadset::hangUp()
+{
+    QMutexLocker lock(&m_mutex);
+    endSession();
+}
+
+int SimHeadset::level() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_options.level;
+}
+
+int SimHeadset::connections() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connections;
+}
+
+std::shared_ptr<HeadsetSession> SimHeadset::session() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_session;
+}
+
+} // namespace platform::sim

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "headsetsession.h"
+#include "../platformerror.h"
+
+#include <QMutex>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace platform::sim {
+
+// A simulated headset behind a device's hands-free service. Each accepted
+// connection gets a socket pair: the program's end is returned to the stream
+// socket, the headset's end is served by a HeadsetSession on a thread of its
+// own. The controls act on the current connection.
+class SimHeadset
+{
+public:
+    explicit SimHeadset(HeadsetOptions options = {});
+    ~SimHeadset();
+
+    SimHeadset(const SimHeadset &) = delete;
+    SimHeadset &operator=(const SimHeadset &) = delete;
+
+    // Connection refusal: connects fail with this code and text until cleared.
+    void refuse(qint32 code, const QString &message);
+    void acceptAgain();
+
+    struct Accepted
+    {
+        int fd; // the program's end of the socket pair
+        std::shared_ptr<HeadsetSession> session;
+    };
+    // Called by the simulated world for a connect.
+    Accepted accept();
+
+    void setLevel(int level);
+    void send(const QByteArray &bytes);
+    void closeCleanly();
+    void breakStream();
+    void hangUp(); // ends the current connection as a clean close from both sides
+
+    int level() const;
+    int connections() const;
+    // The current connection, or null before the first one.
+    std::shared_ptr<HeadsetSession> session() const;
+
+private:
+    void endSession();
+
+    mutable QMutex m_mutex;
+    HeadsetOptions m_options;
+    std::optional<PlatformError> m_refusal;
+    std::shared_ptr<HeadsetSession> m_session;
+    std::thread m_thread;
+    int m_fd = -1;
+    int m_connections = 0;
+};
+
+} // namespace platform::sim

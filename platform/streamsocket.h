@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+enum class ProtectionLevel {
+    PlainSocket = 0,
+    BluetoothEncryptionAllowNullAuthentication = 3,
+};
+
+// A byte stream to one RFCOMM service. connect, load and store block the
+// calling thread with no time limit; abort() may be called from any other
+// thread and makes every blocked or later wait return at once (a load then
+// reports the end of the stream).
+class StreamSocket
+{
+public:
+    virtual ~StreamSocket() = default;
+
+    virtual void connect(const QString &hostName, const QString &serviceName,
+                         ProtectionLevel level) = 0;
+
+    // Waits until at least one byte can be read, then buffers up to
+    // maxBytes. Returns the number buffered; 0 when the peer ended the stream.
+    virtual quint32 load(quint32 maxBytes) = 0;
+
+    // Takes count bytes from the buffer filled by load().
+    virtual QByteArray readBytes(quint32 count) = 0;
+
+    // Queues bytes for the next store().
+    virtual void writeBytes(const QByteArray &bytes) = 0;
+
+    // Sends everything queued; returns the number of bytes sent.
+    virtual quint32 store() = 0;
+
+    virtual void abort() = 0;
+};
+
+} // namespace platform

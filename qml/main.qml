@@ -1,0 +1,273 @@
+import QtQuick 2.15
+import QtQuick.Window 2.15
+import QtQuick.Controls 2.15
+import Qt.labs.platform 1.1
+import QtQuick.Layouts 1.12
+import QtQuick.Controls.Material 2.12
+import QtQuick.VirtualKeyboard 2.1
+
+// The main window: one card per paired device, the system notice and the
+// exit button. The native side fills it through the six functions below and
+// hears from it through updateDeviceProfiles.
+Window {
+    id: window
+    width: 640
+    height: 480
+    visible: true
+    title: qsTr("Kestrolune")
+    color: "#eff4f9"
+
+    property var currentRow: -1
+    property var deviceProfile: ({})
+    property var systemNotifyValue: qsTr("蓝牙未开启")
+
+    signal updateDeviceProfiles(string obj)
+    signal updateDeviceProfile(string id, string key, var value)
+
+    // Closing only hides the window; the tray icon brings it back.
+    onClosing: {
+        close.accepted = false
+        window.hide()
+    }
+
+    function rowOf(deviceId) {
+        for (var i = 0; i < deviceModel.count; ++i) {
+            if (deviceModel.get(i).Id === deviceId)
+                return i
+        }
+        return -1
+    }
+
+    function registerToIndex(obj) {
+        deviceModel.append({
+            "Name": obj.Name === undefined || obj.Name === null ? "" : String(obj.Name),
+            "Id": obj.Id === undefined || obj.Id === null ? "" : String(obj.Id),
+            "Status": false,
+            "ErrMsg": "",
+            "BatteryValue": -1
+        })
+    }
+
+    function unregisterFromIndex(deviceId) {
+        var row = rowOf(deviceId)
+        if (row >= 0)
+            deviceModel.remove(row)
+    }
+
+    function updateDeviceErrorMessage(Id, ErrorMsg) {
+        var row = rowOf(Id)
+        if (row >= 0)
+            deviceModel.setProperty(row, "ErrMsg", ErrorMsg)
+    }
+
+    function updateSystemNotify(ErrorMsg) {
+        systemNotifyValue = ErrorMsg
+    }
+
+    function updateDeviceBatteryValue(Id, bValue) {
+        console.log("updateDeviceBatteryValue", Id, bValue)
+        var row = rowOf(Id)
+        if (row >= 0)
+            deviceModel.setProperty(row, "BatteryValue", bValue)
+    }
+
+    function setDeviceProfile(json) {
+        console.log("setDeviceProfile")
+        deviceProfile = json
+    }
+
+    // The profile value of one key for a device; false when absent.
+    function profileValue(deviceId, key) {
+        var entry = deviceProfile[deviceId]
+        if (entry === undefined || entry === null)
+            return false
+        var value = entry[key]
+        return value === undefined || value === null ? false : value
+    }
+
+    function profileChanged(deviceId, key, value) {
+        if (deviceProfile[deviceId] === undefined || deviceProfile[deviceId] === null)
+            deviceProfile[deviceId] = {}
+        deviceProfile[deviceId][key] = value
+        updateDeviceProfiles(JSON.stringify(deviceProfile))
+    }
+
+    ListModel {
+        id: deviceModel
+        objectName: "deviceModel"
+    }
+
+    ListView {
+        id: deviceList
+        objectName: "deviceList"
+        width: parent.width
+        height: window.height - exitButton.height - 60
+        anchors.top: parent.top
+        clip: true
+        model: deviceModel
+
+        delegate: Rectangle {
+            id: rowBox
+            width: deviceList.width
+            height: 80
+            color: "#eff4f9"
+
+            Rectangle {
+                id: deviceItem
+                objectName: "deviceItem"
+                width: parent.width * 0.95
+                height: parent.height * 0.8
+                anchors.centerIn: parent
+                color: index === window.currentRow ? "#f4f6f9" : "#fafcfd"
+                border.color: "#e1e6ea"
+                border.width: 2
+                radius: 5
+
+                MouseArea {
+                    anchors.fill: parent
+                    hoverEnabled: true
+                    onEntered: window.currentRow = index
+                }
+
+                Text {
+                    id: deviceItemName
+                    objectName: "deviceItemName"
+                    // Names come from the devices: never interpret them as markup.
+                    text: Name
+                    textFormat: Text.PlainText
+                    font.family: "Source Han Sans"
+                    font.pixelSize: 18
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.left: parent.left
+                    anchors.leftMargin: 20
+                }
+
+                Image {
+                    id: deviceItemExclamation
+                    objectName: "deviceItemExclamation"
+                    source: "./resource/exclamation.png"
+                    width: deviceItemName.height * 0.9
+                    height: width
+                    anchors.left: deviceItemName.right
+                    anchors.leftMargin: 10
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: ErrMsg !== null && ErrMsg !== ""
+
+                    MouseArea {
+                        id: errorArea
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        ToolTip.visible: containsMouse
+                        ToolTip.text: ErrMsg
+                    }
+                }
+
+                CanvasBattery {
+                    id: deviceItemBattery
+                    objectName: "deviceItemBattery"
+                    width: 50
+                    height: 20
+                    anchors.left: deviceItemExclamation.right
+                    anchors.leftMargin: 10
+                    anchors.verticalCenter: parent.verticalCenter
+                    batteryLevel: BatteryValue / 100
+                    color: deviceItem.color
+                    visible: BatteryValue !== null && BatteryValue !== -1
+                    onBatteryLevelChanged: console.log("BatteryValueChange: ", BatteryValue)
+                }
+
+                MyCheckBox {
+                    id: deviceItemCheckTray
+                    objectName: "deviceItemCheckTray"
+                    text: qsTr("托盘")
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.right: deviceItemCheckListen.left
+                    anchors.rightMargin: 10
+                    isCheck: window.profileValue(Id, "tray")
+                    onInnerValueChanged: {
+                        console.log("deviceItemCheckTray...", innerValue)
+                        window.profileChanged(Id, "tray", innerValue)
+                    }
+                }
+
+                MyCheckBox {
+                    id: deviceItemCheckListen
+                    objectName: "deviceItemCheckListen"
+                    text: qsTr("监听")
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.right: parent.right
+                    anchors.rightMargin: 10
+                    isCheck: window.profileValue(Id, "listen")
+                    onInnerValueChanged: window.profileChanged(Id, "listen", innerValue)
+                }
+            }
+        }
+    }
+
+    Text {
+        id: systemNotify
+        objectName: "systemNotify"
+        text: window.systemNotifyValue
+        textFormat: Text.PlainText
+        color: "red"
+        font.family: "Source Han Sans"
+        font.pixelSize: 20
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: exitButton.top
+        anchors.bottomMargin: 10
+    }
+
+    Button {
+        id: exitButton
+        objectName: "exitButton"
+        width: window.width * 0.85
+        height: 50
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 20
+        z: 10
+
+        background: Rectangle {
+            id: exitBackground
+            color: "#fefefe"
+            border.color: "#e1e6ea"
+            border.width: 1
+            radius: 5
+
+            MouseArea {
+                anchors.fill: parent
+                hoverEnabled: true
+                onEntered: exitBackground.color = "#f6f7f9"
+                onPressed: exitBackground.color = "#747576"
+                onReleased: exitBackground.color = "#f6f7f9"
+                onExited: exitBackground.color = "#fefefe"
+                onClicked: Qt.quit()
+            }
+        }
+
+        contentItem: Text {
+            text: qsTr("退出服务")
+            color: "black"
+            font.family: "Source Han Sans"
+            font.pixelSize: 18
+            font.weight: Font.ExtraBold
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+    }
+
+    SystemTrayIcon {
+        id: trayWindow
+        visible: true
+        icon.source: "./resource/AirPods.png"
+        onActivated: {
+            if (window.visible) {
+                window.hide()
+            } else {
+                window.show()
+                window.raise()
+                window.requestActivate()
+            }
+        }
+    }
+}

@@ -1,0 +1,127 @@
+#include "appmanager.h"
+#include "mysystemtrayicon.h"
+
+#include "../app/configstore.h"
+#include "../app/messagesink.h"
+#include "../app/servicetakeover.h"
+
+#include <QDebug>
+#include <QFontDatabase>
+#include <QJsonDocument>
+
+AppManager::AppManager(QObject *parent)
+    : QObject(parent),
+      m_messages(std::make_shared<MessageBoxSink>()),
+      m_configPath(ConfigStore::defaultPath()),
+      m_serviceControl(std::make_unique<ServiceControl>(ServiceControl::system()))
+{
+}
+
+// Icons still present are left alone: the application object is gone by now.
+AppManager::~AppManager() = default;
+
+void AppManager::setMessageSink(std::shared_ptr<MessageSink> sink)
+{
+    m_messages = std::move(sink);
+}
+
+void AppManager::setConfigPath(const QString &path)
+{
+    m_configPath = path;
+}
+
+void AppManager::setServiceControl(const ServiceControl &control)
+{
+    *m_serviceControl = control;
+}
+
+QJsonObject AppManager::loadConfig()
+{
+    bool opened = false;
+    const QJsonObject map = ConfigStore(*m_messages, m_configPath).load(&opened);
+    if (opened)
+        m_profiles = map;
+    return map;
+}
+
+void AppManager::saveConfig(const QJsonObject &map)
+{
+    ConfigStore(*m_messages, m_configPath).save(map);
+}
+
+void AppManager::loadFonts()
+{
+    const int id = QFontDatabase::addApplicationFont(QStringLiteral("./qml/resource/SourceHanSans-Medium.otf"));
+    if (id == -1)
+        return;
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    for (const QString &family : families)
+        qDebug() << "Loaded font family:" << family;
+}
+
+void AppManager::stopBTAGService()
+{
+    ::stopBTAGService(*m_serviceControl, *m_messages);
+}
+
+MYSystemTrayIcon *AppManager::trayIcon(const QString &deviceId) const
+{
+    return m_trayIcons.value(deviceId);
+}
+
+void AppManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
+{
+    qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
+    const QJsonValue entry = m_profiles.value(Id);
+    QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
+    profile.insert(Key, value.toJsonValue());
+    m_profiles.insert(Id, profile);
+    saveConfig(m_profiles);
+}
+
+void AppManager::updateDeviceProfiles(QString objstr)
+{
+    const QJsonObject map = QJsonDocument::fromJson(objstr.toUtf8()).object();
+    qDebug() << "updateDeviceProfiles " << map;
+    m_profiles = map;
+    saveConfig(map);
+}
+
+void AppManager::registerDeviceToTrary(QString deviceId, QString deviceName)
+{
+    qDebug() << "registerDeviceToTrary: " << deviceId;
+    if (m_trayIcons.contains(deviceId))
+        return;
+    auto *icon = new MYSystemTrayIcon(deviceName); // owned here; deleted in unregisterDeviceFromTray
+    icon->setVisible(true);
+    m_trayIcons.insert(deviceId, icon);
+}
+
+void AppManager::unregisterDeviceFromTray(QString deviceId)
+{
+    qDebug() << "unregisterDeviceFromTray: " << deviceId;
+    const QPointer<MYSystemTrayIcon> icon = m_trayIcons.take(deviceId);
+    if (icon) {
+        icon->hide();
+        delete icon.data(); // directly: the icon consumes deferred deletion
+    }
+}
+
+void AppManager::updateDeviceBatteryValue(QString deviceId, int value)
+{
+    const QPointer<MYSystemTrayIcon> icon = m_trayIcons.value(deviceId);
+    if (icon)
+        icon->updateBatteryValue(value);
+}
+
+void AppManager::clearTrayIcons()
+{
+    const QStringList ids = m_trayIcons.keys();
+    for (const QString &id : ids) {
+        const QPointer<MYSystemTrayIcon> icon = m_trayIcons.take(id);
+        if (icon) {
+            icon->hide();
+            delete icon.data();
+        }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QVariant>
+#include <memory>
+
+class MessageSink;
+class MYSystemTrayIcon;
+struct ServiceControl;
+
+// The native object behind the window: owns the per-device tray icons,
+// passes battery levels on to them, and saves the profile map whenever the
+// window reports a change of the user's choices.
+class AppManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppManager(QObject *parent = nullptr);
+    ~AppManager() override;
+
+    // The configuration store (the profile map in the home directory).
+    QJsonObject loadConfig();
+    void saveConfig(const QJsonObject &map);
+
+    void loadFonts();
+    void stopBTAGService();
+
+    // Seams for tests: where boxes go, which file is used, which service control.
+    void setMessageSink(std::shared_ptr<MessageSink> sink);
+    void setConfigPath(const QString &path);
+    void setServiceControl(const ServiceControl &control);
+
+    // Program exit: hides and destroys every device tray icon while the
+    // application object still exists.
+    void clearTrayIcons();
+
+    const QJsonObject &profiles() const { return m_profiles; }
+    MYSystemTrayIcon *trayIcon(const QString &deviceId) const;
+
+public slots:
+    void updateDeviceProfile(QString Id, QString Key, QVariant value);
+    void updateDeviceProfiles(QString objstr);
+    void registerDeviceToTrary(QString deviceId, QString deviceName);
+    void unregisterDeviceFromTray(QString deviceId);
+    void updateDeviceBatteryValue(QString deviceId, int value);
+
+private:
+    QMap<QString, QPointer<MYSystemTrayIcon>> m_trayIcons;
+    QJsonObject m_profiles;
+    std::shared_ptr<MessageSink> m_messages;
+    QString m_configPath;
+    std::unique_ptr<ServiceControl> m_serviceControl;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QSystemTrayIcon>
+
+// One device's battery level in the notification area: the level's picture
+// and "<name>电量: <level>" as tool tip. Consumes every event sent to it, so
+// its owner destroys it directly, never by deferred deletion.
+class MYSystemTrayIcon : public QSystemTrayIcon
+{
+    Q_OBJECT
+
+public:
+    explicit MYSystemTrayIcon(const QString &deviceName, QObject *parent = nullptr);
+    ~MYSystemTrayIcon() override;
+
+    void updateBatteryValue(int value);
+
+    // The picture file for a level, relative to the current directory.
+    static QString pictureFor(int value);
+
+protected:
+    bool event(QEvent *e) override;
+
+private:
+    const QString m_deviceName;
+};
