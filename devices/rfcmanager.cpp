@@ -107,6 +107,12 @@ bool RFCManager::hasLiveLink(const QString &id) const
     return it != m_links.constEnd() && !it->isNull();
 }
 
+QJsonObject RFCManager::profiles() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_profiles;
+}
+
 void RFCManager::disableDevice(QString deviceId)
 {
     QMutexLocker lock(&m_mutex);

@@ -35,6 +35,9 @@ public:
     // emitted. GUI thread only. Returns false when something did not stop.
     bool shutdown(int timeoutMs);
 
+    // A copy of the registry's profile map.
+    QJsonObject profiles() const;
+
     static constexpr int kScanIntervalMs = 3000;
 
 signals:

@@ -53,6 +53,7 @@ void HeadsetSession::run()
             QMutexLocker lock(&m_mutex);
             m_commands.push_front({Action::Send, "AT+BIEV=2," + QByteArray::number(m_level) + "\r"});
         }
+        wake();
     }
     serveUntilStopped();
     m_ended.store(true);
@@ -304,6 +305,12 @@ bool HeadsetSession::writeAll(const QByteArray &bytes)
     return true;
 }
 
+void HeadsetSession::wake()
+{
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+}
+
 void HeadsetSession::setLevel(int level)
 {
     QMutexLocker lock(&m_mutex);
@@ -311,8 +318,7 @@ void HeadsetSession::setLevel(int level)
     if (m_setUp.load() && m_batteryEnabled) {
         m_commands.push_back({Action::Send, "AT+BIEV=2," + QByteArray::number(level) + "\r"});
         lock.unlock();
-        const quint64 one = 1;
-        [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+        wake();
     }
 }
 
@@ -322,8 +328,7 @@ void HeadsetSession::send(const QByteArray &bytes)
         QMutexLocker lock(&m_mutex);
         m_commands.push_back({Action::Send, bytes});
     }
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    wake();
 }
 
 void HeadsetSession::closeCleanly()
@@ -332,25 +337,23 @@ void HeadsetSession::closeCleanly()
         QMutexLocker lock(&m_mutex);
         m_commands.push_back({Action::Close, {}});
     }
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    wake();
 }
 
-void HeadsetSession::breakStream()
+void HeadsetSession::breakStream(qint32 code, const QString &message)
 {
     {
         QMutexLocker lock(&m_mutex);
+        m_breakError = PlatformError(code, message);
         m_commands.push_back({Action::Break, {}});
     }
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    wake();
 }
 
 void HeadsetSession::stop()
 {
     m_stopping.store(true);
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    wake();
 }
 
 bool HeadsetSession::waitForSetUp(int timeoutMs)
@@ -377,6 +380,12 @@ int HeadsetSession::finalCount() const
 {
     QMutexLocker lock(&m_mutex);
     return m_finals;
+}
+
+PlatformError HeadsetSession::breakError() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_breakError;
 }
 
 QStringList HeadsetSession::failures() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../platformerror.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QStringList>
@@ -43,7 +45,10 @@ public:
     void setLevel(int level);        // reported now if the indicator is on
     void send(const QByteArray &bytes);
     void closeCleanly();             // ends our direction of the stream
-    void breakStream();              // drops the connection abruptly
+    // Drops the connection abruptly; the program's next load fails with this code.
+    void breakStream(qint32 code = kOperationAborted,
+                     const QString &message = QStringLiteral("The I/O operation has been aborted because "
+                                                             "of either a thread exit or an application request."));
     void stop();                     // ends run()
 
     // Observations.
@@ -52,6 +57,8 @@ public:
     bool isSetUp() const { return m_setUp.load(); }
     bool hasEnded() const { return m_ended.load(); }
     bool wasBroken() const { return m_broken.load(); }
+    // The error the program sees after breakStream().
+    PlatformError breakError() const;
     int finalCount() const;
     QStringList failures() const;
     QStringList transcript() const;
@@ -67,6 +74,7 @@ private:
     void serveUntilStopped();
     bool handleCommands();
     bool writeAll(const QByteArray &bytes);
+    void wake();
     void fail(const QString &what);
     void note(const QString &line);
 
@@ -90,6 +98,7 @@ private:
     int m_finals = 0;
     QStringList m_failures;
     QStringList m_transcript;
+    PlatformError m_breakError{kOperationAborted, QString()};
 };
 
 } // namespace platform::sim

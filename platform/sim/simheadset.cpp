@@ -75,11 +75,13 @@ void SimHeadset::closeCleanly()
         m_session->closeCleanly();
 }
 
-void SimHeadset::breakStream()
+void SimHeadset::breakStream(qint32 code)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_session)
+    if (m_session && code == kOperationAborted)
         m_session->breakStream();
+    else if (m_session)
+        m_session->breakStream(code, QStringLiteral("Simulated failure %1").arg(code));
 }
 
 void SimHeadset::hangUp()

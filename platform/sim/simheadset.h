@@ -38,7 +38,7 @@ public:
     void setLevel(int level);
     void send(const QByteArray &bytes);
     void closeCleanly();
-    void breakStream();
+    void breakStream(qint32 code = kOperationAborted);
     void hangUp(); // ends the current connection as a clean close from both sides
 
     int level() const;

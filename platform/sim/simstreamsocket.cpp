@@ -16,9 +16,7 @@ void SimStreamSocket::onEndOfStream()
     // stream instead of ending it; the platform reports that as aborted.
     const auto session = m_session.lock();
     if (session && session->wasBroken())
-        throw PlatformError(kOperationAborted,
-                            QStringLiteral("The I/O operation has been aborted because of either a thread "
-                                           "exit or an application request."));
+        throw session->breakError();
 }
 
 } // namespace platform::sim

@@ -1,0 +1,159 @@
+#include "devices/enumeration.h"
+#include "devices/scancycle.h"
+
+#include <QJsonDocument>
+#include <QSet>
+#include <QtTest>
+
+// The reconciliation of one scan cycle, without threads or Bluetooth.
+class TestScanCycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void newDevicesAreRegisteredInOrder();
+    void listenedDeviceGetsOneLink_data();
+    void listenedDeviceGetsOneLink();
+    void runningLinkIsLeftAlone();
+    void endedLinkIsReplaced();
+    void firstOfTwoHandsFreeRecordsIsUsed();
+    void vanishedDeviceIsReportedOnceAndRegisteredAgain();
+    void radioOffReportsEveryKnownDeviceInKeyOrder();
+
+private:
+    QVector<ScanStep> cycle(const QJsonArray &records, const QJsonObject &profiles = {})
+    {
+        return reconcileScan(records, profiles, m_lastSeen, QDateTime::currentDateTime(),
+                             [this](const QString &id) { return m_live.contains(id); });
+    }
+    static QString kinds(const QVector<ScanStep> &steps)
+    {
+        QStringList out;
+        for (const ScanStep &s : steps)
+            out << QStringLiteral("%1:%2").arg(s.kind == ScanStep::Register ? "reg" : s.kind == ScanStep::StartLink ? "link" : "gone",
+                                               s.kind == ScanStep::Register ? s.record.value("Id").toString() : s.deviceId);
+        return out.join(' ');
+    }
+
+    QMap<QString, QDateTime> m_lastSeen;
+    QSet<QString> m_live;
+};
+
+namespace {
+QJsonObject service(const QString &uuid, const QString &host = "host", const QString &name = "hf")
+{
+    return {{"ServiceId", uuid}, {"ConnectionHostName", host}, {"ConnectionServiceName", name}};
+}
+QJsonObject device(const QString &id, bool connected = true, QJsonArray services = {service(kHandsFreeServiceId)})
+{
+    return {{"Id", id}, {"Name", "Name of " + id}, {"Status", connected}, {"Services", services}};
+}
+QJsonObject profile(const QString &json)
+{
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+} // namespace
+
+void TestScanCycle::init()
+{
+    m_lastSeen.clear();
+    m_live.clear();
+}
+
+void TestScanCycle::newDevicesAreRegisteredInOrder()
+{
+    const auto steps = cycle({device("z"), device("a")});
+    QCOMPARE(kinds(steps), QStringLiteral("reg:z reg:a"));
+    QCOMPARE(steps[0].record, device("z"));
+    QCOMPARE(kinds(cycle({device("z"), device("a")})), QString());
+}
+
+void TestScanCycle::listenedDeviceGetsOneLink_data()
+{
+    QTest::addColumn<QJsonObject>("record");
+    QTest::addColumn<QString>("profiles");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("tray");
+
+    QTest::newRow("listen and tray") << device("x") << R"({"x":{"listen":true,"tray":true}})" << "reg:x link:x" << true;
+    QTest::newRow("listen only") << device("x") << R"({"x":{"listen":true,"tray":false}})" << "reg:x link:x" << false;
+    QTest::newRow("tray only") << device("x") << R"({"x":{"tray":true}})" << "reg:x" << false;
+    QTest::newRow("listen false") << device("x") << R"({"x":{"listen":false,"tray":true}})" << "reg:x" << false;
+    QTest::newRow("listen as text") << device("x") << R"({"x":{"listen":"true"}})" << "reg:x" << false;
+    QTest::newRow("listen as number") << device("x") << R"({"x":{"listen":1}})" << "reg:x" << false;
+    QTest::newRow("profile not an object") << device("x") << R"({"x":true})" << "reg:x" << false;
+    QTest::newRow("profile null") << device("x") << R"({"x":null})" << "reg:x" << false;
+    QTest::newRow("no profile") << device("x") << R"({"y":{"listen":true}})" << "reg:x" << false;
+    QTest::newRow("not connected") << device("x", false) << R"({"x":{"listen":true}})" << "reg:x" << false;
+    QTest::newRow("no hands-free service")
+        << device("x", true, {service("{00001101-0000-1000-8000-00805f9b34fb}")}) << R"({"x":{"listen":true}})" << "reg:x" << false;
+    QTest::newRow("upper-case uuid")
+        << device("x", true, {service("{0000111E-0000-1000-8000-00805F9B34FB}")}) << R"({"x":{"listen":true}})" << "reg:x" << false;
+    QTest::newRow("no services key") << QJsonObject{{"Id", "x"}, {"Name", "n"}, {"Status", true}} << R"({"x":{"listen":true}})" << "reg:x" << false;
+    QTest::newRow("status missing") << QJsonObject{{"Id", "x"}, {"Services", QJsonArray{service(kHandsFreeServiceId)}}}
+                                    << R"({"x":{"listen":true}})" << "reg:x" << false;
+}
+
+void TestScanCycle::listenedDeviceGetsOneLink()
+{
+    QFETCH(QJsonObject, record);
+    QFETCH(QString, profiles);
+    QFETCH(QString, expected);
+    QFETCH(bool, tray);
+    const auto steps = cycle({record}, profile(profiles));
+    QCOMPARE(kinds(steps), expected);
+    if (steps.size() == 2) {
+        QCOMPARE(steps[1].tray, tray);
+        QCOMPARE(steps[1].name, QStringLiteral("Name of x"));
+        QCOMPARE(steps[1].hostName, QStringLiteral("host"));
+        QCOMPARE(steps[1].serviceName, QStringLiteral("hf"));
+    }
+}
+
+void TestScanCycle::runningLinkIsLeftAlone()
+{
+    const QJsonObject profiles = profile(R"({"x":{"listen":true,"tray":true}})");
+    QCOMPARE(kinds(cycle({device("x")}, profiles)), QStringLiteral("reg:x link:x"));
+    m_live.insert("x");
+    QCOMPARE(kinds(cycle({device("x")}, profiles)), QString());
+}
+
+void TestScanCycle::endedLinkIsReplaced()
+{
+    const QJsonObject profiles = profile(R"({"x":{"listen":true,"tray":true}})");
+    cycle({device("x")}, profiles);
+    m_live.insert("x");
+    cycle({device("x")}, profiles);
+    m_live.remove("x");
+    const auto steps = cycle({device("x")}, profiles);
+    QCOMPARE(kinds(steps), QStringLiteral("link:x"));
+    QVERIFY(steps[0].tray);
+}
+
+void TestScanCycle::firstOfTwoHandsFreeRecordsIsUsed()
+{
+    const QJsonObject record = device("x", true, {service(kHandsFreeServiceId, "first"), service(kHandsFreeServiceId, "second")});
+    // The same device listed twice in one pass still gets one link.
+    const auto steps = cycle({record, record}, profile(R"({"x":{"listen":true}})"));
+    QCOMPARE(kinds(steps), QStringLiteral("reg:x link:x"));
+    QCOMPARE(steps[1].hostName, QStringLiteral("first"));
+}
+
+void TestScanCycle::vanishedDeviceIsReportedOnceAndRegisteredAgain()
+{
+    cycle({device("a"), device("b")});
+    QCOMPARE(kinds(cycle({device("b")})), QStringLiteral("gone:a"));
+    QCOMPARE(kinds(cycle({device("b")})), QString());
+    QCOMPARE(kinds(cycle({device("a"), device("b")})), QStringLiteral("reg:a"));
+}
+
+void TestScanCycle::radioOffReportsEveryKnownDeviceInKeyOrder()
+{
+    cycle({device("m"), device("b"), device("x")});
+    QCOMPARE(kinds(cycle({})), QStringLiteral("gone:b gone:m gone:x"));
+    QVERIFY(m_lastSeen.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestScanCycle)
+#include "tst_scancycle.moc"

@@ -1,0 +1,229 @@
+#include "link/rfcbase.h"
+#include "platform/sim/simworld.h"
+#include "support/logcapture.h"
+
+#include <QPointer>
+#include <QtTest>
+
+using platform::sim::HeadsetOptions;
+using platform::sim::SimHeadset;
+using platform::sim::SimWorld;
+
+// Links against simulated headsets, through real threads and signals.
+class TestRfcBase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void reportsEveryLevelAfterTheSetUp();
+    void refusedConnectionReportsOnceAndEnds();
+    void brokenStreamMeansSwitchedOff();
+    void otherReadErrorsPassTheirText();
+    void cleanCloseWaitsForQuit();
+    void burstIsAnsweredInSeveralReplies();
+    void twoCommandsInOneReadGetOneReply();
+    void quitDoesNotInterruptABlockedLoad();
+    void stopEndsABlockedLinkAtOnce();
+
+private:
+    struct Link
+    {
+        QPointer<RFCBase> link;
+        std::unique_ptr<QSignalSpy> errors;
+        std::unique_ptr<QSignalSpy> levels;
+    };
+    Link startLink(const QString &id);
+    bool waitForSetUp(const std::shared_ptr<SimHeadset> &headset);
+
+    std::shared_ptr<SimWorld> m_world;
+    std::unique_ptr<LogCapture> m_log;
+    QList<QPointer<RFCBase>> m_links;
+};
+
+void TestRfcBase::init()
+{
+    m_world = std::make_shared<SimWorld>();
+    m_log = std::make_unique<LogCapture>();
+}
+
+void TestRfcBase::cleanup()
+{
+    for (const QPointer<RFCBase> &link : qAsConst(m_links)) {
+        if (link) {
+            link->stop();
+            QVERIFY(link->wait(5000));
+        }
+    }
+    QTRY_VERIFY(std::all_of(m_links.cbegin(), m_links.cend(), [](const QPointer<RFCBase> &l) { return l.isNull(); }));
+    m_links.clear();
+    m_world.reset();
+    m_log.reset();
+}
+
+TestRfcBase::Link TestRfcBase::startLink(const QString &id)
+{
+    const auto services = m_world->rfcommServices(id);
+    auto *link = new RFCBase(id, services.first().connectionHostName, services.first().connectionServiceName, *m_world);
+    connect(link, &QThread::finished, link, &QObject::deleteLater, Qt::DirectConnection);
+    Link l{link, std::make_unique<QSignalSpy>(link, &RFCBase::signal_error),
+           std::make_unique<QSignalSpy>(link, &RFCBase::signal_sendBattery)};
+    m_links << link;
+    link->start();
+    return l;
+}
+
+bool TestRfcBase::waitForSetUp(const std::shared_ptr<SimHeadset> &headset)
+{
+    for (int i = 0; i < 100 && !headset->session(); ++i)
+        QTest::qWait(20);
+    return headset->session() && headset->session()->waitForSetUp(10000);
+}
+
+void TestRfcBase::reportsEveryLevelAfterTheSetUp()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    headset->setLevel(85);
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
+    headset->setLevel(20);
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 3, 5000);
+
+    QList<int> values;
+    for (const QList<QVariant> &args : qAsConst(*l.levels)) {
+        QCOMPARE(args.at(0).toString(), QStringLiteral("hs"));
+        values << args.at(1).toInt();
+    }
+    QCOMPARE(values, (QList<int>{100, 85, 20}));
+    QCOMPARE(l.errors->count(), 0);
+    QVERIFY2(headset->session()->failures().isEmpty(), qPrintable(headset->session()->failures().join("; ")));
+    // Every read and every reply is logged; every battery report too.
+    QVERIFY(m_log->count("Recieved :") >= 12);
+    QVERIFY(m_log->count("\nWrite: ") >= 12);
+    QCOMPARE(m_log->count("rfcbase.cpp: "), 3);
+}
+
+void TestRfcBase::refusedConnectionReportsOnceAndEnds()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    headset->refuse(qint32(0x80072740u), "The remote device refused the connection.");
+    Link l = startLink("hs");
+    QTRY_COMPARE_WITH_TIMEOUT(l.errors->count(), 1, 5000);
+    QCOMPARE(l.errors->at(0).at(0).toString(), QStringLiteral("hs"));
+    QCOMPARE(l.errors->at(0).at(1).toString(), QStringLiteral("The remote device refused the connection."));
+    QTRY_VERIFY(l.link.isNull()); // finished and deleted
+    QCOMPARE(headset->connections(), 0);
+    QCOMPARE(m_log->count("hresult: "), 1);
+    QCOMPARE(m_log->count("message: "), 1);
+}
+
+void TestRfcBase::brokenStreamMeansSwitchedOff()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    headset->breakStream();
+    QTRY_COMPARE_WITH_TIMEOUT(l.errors->count(), 1, 5000);
+    QCOMPARE(l.errors->at(0).at(1).toString(), QStringLiteral("蓝牙设备已关闭"));
+    QTRY_VERIFY(l.link.isNull());
+    QCOMPARE(m_log->count("hresult "), 1);
+    QVERIFY(m_log->lines().join("\n").contains(QString::number(platform::kOperationAborted)));
+}
+
+void TestRfcBase::otherReadErrorsPassTheirText()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000); // the link waits in its load
+    headset->breakStream(qint32(0x80070079u));
+    QTRY_COMPARE_WITH_TIMEOUT(l.errors->count(), 1, 5000);
+    QCOMPARE(l.errors->at(0).at(1).toString(), QStringLiteral("Simulated failure %1").arg(qint32(0x80070079u)));
+    QTRY_VERIFY(l.link.isNull());
+}
+
+void TestRfcBase::cleanCloseWaitsForQuit()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    headset->closeCleanly();
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count("Not Data"), 1, 5000);
+    QTest::qWait(300);
+    QVERIFY(l.link);
+    QVERIFY(l.link->isRunning());
+    QCOMPARE(l.errors->count(), 0);
+    l.link->quit();
+    QTRY_VERIFY(l.link.isNull());
+    QCOMPARE(l.errors->count(), 0);
+}
+
+void TestRfcBase::burstIsAnsweredInSeveralReplies()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    const auto session = headset->session();
+    const int before = session->finalCount();
+    const int readsBefore = m_log->count("Recieved :");
+    session->send(QByteArray(1500, 'x') + "\r");
+    QTRY_VERIFY_WITH_TIMEOUT(session->finalCount() >= before + 2, 5000);
+    QVERIFY(m_log->count("Recieved :") - readsBefore >= 2);
+    QVERIFY(session->failures().isEmpty());
+}
+
+void TestRfcBase::twoCommandsInOneReadGetOneReply()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    const auto session = headset->session();
+    const int before = session->finalCount();
+    session->send("AT+VGS=9\rAT+BIEV=2,50\r");
+    QTRY_COMPARE_WITH_TIMEOUT(session->finalCount(), before + 1, 5000);
+    // The volume command spoils the number: the read reports 0.
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
+    QCOMPARE(l.levels->at(1).at(1).toInt(), 0);
+    QTest::qWait(400);
+    QCOMPARE(session->finalCount(), before + 1);
+}
+
+void TestRfcBase::quitDoesNotInterruptABlockedLoad()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    l.link->quit();
+    QTest::qWait(500);
+    QVERIFY(l.link && l.link->isRunning());
+    headset->setLevel(70);
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
+    QCOMPARE(l.levels->at(1).at(1).toInt(), 70);
+    headset->closeCleanly();
+    QTRY_VERIFY_WITH_TIMEOUT(l.link.isNull(), 5000);
+}
+
+void TestRfcBase::stopEndsABlockedLinkAtOnce()
+{
+    HeadsetOptions silent;
+    silent.silent = true;
+    m_world->addHeadset("hs", "Headset", silent);
+    Link l = startLink("hs");
+    QTest::qWait(300);
+    QVERIFY(l.link && l.link->isRunning());
+    l.link->stop();
+    QVERIFY(l.link->wait(2000));
+    QTRY_VERIFY(l.link.isNull());
+    QCOMPARE(l.errors->count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestRfcBase)
+#include "tst_rfcbase.moc"

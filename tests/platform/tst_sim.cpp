@@ -1,0 +1,162 @@
+#include "platform/fdstreamsocket.h"
+#include "platform/sim/headsetsession.h"
+#include "platform/sim/simworld.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace platform;
+using namespace platform::sim;
+
+// The simulated platform itself: the stream semantics the link relies on,
+// and headsets that notice a wrong audio gateway.
+class TestSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void errorCodes();
+    void uuidText();
+    void streamLoadsBlockSplitAndEnd();
+    void abortEndsABlockedLoad();
+    void headsetRejectsMalformedReplies_data();
+    void headsetRejectsMalformedReplies();
+    void connectFailures();
+};
+
+void TestSim::errorCodes()
+{
+    for (int err : {ECONNRESET, ECONNABORTED, EHOSTDOWN, ETIMEDOUT, EPIPE})
+        QCOMPARE(codeForErrno(err), kOperationAborted);
+    QCOMPARE(codeForErrno(ECONNREFUSED), qint32(0x80070000u | ECONNREFUSED));
+    try {
+        throwErrno(EACCES);
+        QFAIL("no error thrown");
+    } catch (const PlatformError &e) {
+        QCOMPARE(e.code(), qint32(0x80070000u | EACCES));
+        QVERIFY(!e.message().isEmpty());
+    }
+}
+
+void TestSim::uuidText()
+{
+    const QString text = platform::uuidText(SimWorld::kHandsFreeUuid);
+    QCOMPARE(text, QStringLiteral("{0000111e-0000-1000-8000-00805f9b34fb}"));
+    QCOMPARE(text.size(), 38);
+    QCOMPARE(platform::uuidText(QUuid("{ABCDEF01-2345-6789-ABCD-EF0123456789}")),
+             QStringLiteral("{abcdef01-2345-6789-abcd-ef0123456789}"));
+}
+
+namespace {
+// A stream socket over one end of a socket pair.
+class PairSocket : public FdStreamSocket
+{
+public:
+    explicit PairSocket(int fd) { adopt(fd); }
+    void connect(const QString &, const QString &, ProtectionLevel) override {}
+};
+} // namespace
+
+void TestSim::streamLoadsBlockSplitAndEnd()
+{
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    PairSocket socket(fds[0]);
+    const QByteArray big(3000, 'a');
+    QCOMPARE(::write(fds[1], big.constData(), size_t(big.size())), ssize_t(big.size()));
+    quint32 total = 0;
+    int loads = 0;
+    while (total < 3000) {
+        const quint32 n = socket.load(1024);
+        QVERIFY(n > 0 && n <= 1024);
+        QCOMPARE(socket.readBytes(n), QByteArray(int(n), 'a'));
+        total += n;
+        ++loads;
+    }
+    QVERIFY(loads >= 3);
+    socket.writeBytes("\r\nOK\r\n");
+    QCOMPARE(socket.store(), 6u);
+    char buf[16];
+    QCOMPARE(::read(fds[1], buf, sizeof buf), ssize_t(6));
+    ::close(fds[1]);
+    QCOMPARE(socket.load(1024), 0u);
+}
+
+void TestSim::abortEndsABlockedLoad()
+{
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    PairSocket socket(fds[0]);
+    quint32 loaded = 99;
+    std::thread reader([&] { loaded = socket.load(1024); });
+    QTest::qWait(100);
+    socket.abort();
+    reader.join();
+    QCOMPARE(loaded, 0u);
+    ::close(fds[1]);
+}
+
+void TestSim::headsetRejectsMalformedReplies_data()
+{
+    QTest::addColumn<QByteArray>("brsfReply");
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("no framing") << QByteArray("+BRSF: 3943\r\nOK\r\n") << "not framed";
+    QTest::newRow("error") << QByteArray("\r\nERROR\r\n") << "ERROR";
+    QTest::newRow("missing features line") << QByteArray("\r\nOK\r\n") << "+BRSF";
+}
+
+void TestSim::headsetRejectsMalformedReplies()
+{
+    QFETCH(QByteArray, brsfReply);
+    QFETCH(QString, complaint);
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    HeadsetOptions options;
+    options.replyTimeoutMs = 1000;
+    HeadsetSession session(fds[1], fds[1], options);
+    std::thread runner([&] { session.run(); });
+    char buf[64];
+    QVERIFY(::read(fds[0], buf, sizeof buf) > 0); // AT+BRSF=...
+    QCOMPARE(::write(fds[0], brsfReply.constData(), size_t(brsfReply.size())), ssize_t(brsfReply.size()));
+    QVERIFY(!session.waitForSetUp(1500));
+    session.stop();
+    runner.join();
+    const QStringList failures = session.failures();
+    QVERIFY2(!failures.isEmpty(), "a wrong reply went unnoticed");
+    QVERIFY2(failures.join(" ").contains(complaint), qPrintable(failures.join("; ")));
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+void TestSim::connectFailures()
+{
+    SimWorld world;
+    auto headset = world.addHeadset("hs", "Headset");
+    const RfcommService service = world.rfcommServices("hs").first();
+    auto socket = world.createStreamSocket();
+
+    world.setConnected("hs", false);
+    QVERIFY_EXCEPTION_THROWN(socket->connect(service.connectionHostName, service.connectionServiceName,
+                                             ProtectionLevel::BluetoothEncryptionAllowNullAuthentication),
+                             PlatformError);
+    world.setConnected("hs", true);
+    world.setRadioOn(false);
+    try {
+        socket->connect(service.connectionHostName, service.connectionServiceName,
+                        ProtectionLevel::BluetoothEncryptionAllowNullAuthentication);
+        QFAIL("connected with the radio off");
+    } catch (const PlatformError &e) {
+        QCOMPARE(e.code(), kDeviceNotAvailable);
+    }
+    world.setRadioOn(true);
+    socket->connect(service.connectionHostName, service.connectionServiceName,
+                    ProtectionLevel::BluetoothEncryptionAllowNullAuthentication);
+    QCOMPARE(headset->connections(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "tst_sim.moc"
