@@ -68,12 +68,15 @@ bool ConfigStore::save(const QJsonObject &map) const
     // the old content stays whole until the new one is complete.
     const QFileInfo existing(m_path);
     QSaveFile file(m_path);
-    if ((existing.exists() && !existing.isWritable()) || !file.open(QIODevice::WriteOnly)) {
+    if ((existing.exists() && !existing.isWritable()) || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_messages.information(QStringLiteral("Save config failed"),
                                QStringLiteral("Save data failed,Please check permissions and contact sales"));
         return false;
     }
+    // Unbuffered, so that a short write (a full disk) shows here instead of
+    // being taken for success when the buffer is flushed.
     if (file.write(bytes) != bytes.size() || !file.commit()) {
+        file.cancelWriting();
         m_messages.information(QStringLiteral("Save config failed"),
                                QStringLiteral("Save data failed,Please check permissions and contact sales"));
         return false;

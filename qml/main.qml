@@ -258,6 +258,7 @@ Window {
 
     SystemTrayIcon {
         id: trayWindow
+        objectName: "trayWindow"
         visible: true
         icon.source: "./resource/AirPods.png"
         onActivated: {

@@ -1,0 +1,169 @@
+#include "app/configstore.h"
+#include "support/logcapture.h"
+#include "support/recordingsink.h"
+#include "ui/appmanager.h"
+#include "ui/mysystemtrayicon.h"
+
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// AppManager and the device tray icons. Runs from the build directory,
+// where ./qml/resource/battery/ holds the level pictures.
+class TestAppManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void freshIconShowsSeventyFive();
+    void levelSetsToolTipThenPicture();
+    void picturesAreRelativeToTheCurrentDirectory();
+    void iconConsumesItsEvents();
+    void oneIconPerDevice();
+    void unregisterThenRegisterGivesAFreshIcon();
+    void levelWithoutIconChangesNothing();
+    void profileSlotsSaveTheWholeMap();
+
+private:
+    static QImage pictureOf(const QIcon &icon) { return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32); }
+    static QImage file(const QString &path) { return QImage(path).convertToFormat(QImage::Format_ARGB32); }
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::shared_ptr<RecordingSink> m_sink;
+    std::unique_ptr<AppManager> m_app;
+    QString m_startDir;
+};
+
+void TestAppManager::init()
+{
+    m_startDir = QDir::currentPath();
+    QVERIFY2(QFile::exists("qml/resource/battery/battery-75.png"), "run from the build directory");
+    m_home = std::make_unique<QTemporaryDir>();
+    m_sink = std::make_shared<RecordingSink>();
+    m_app = std::make_unique<AppManager>();
+    m_app->setMessageSink(m_sink);
+    m_app->setConfigPath(m_home->filePath("kestrolune.json"));
+}
+
+void TestAppManager::cleanup()
+{
+    m_app->clearTrayIcons();
+    m_app.reset();
+    QDir::setCurrent(m_startDir);
+}
+
+void TestAppManager::freshIconShowsSeventyFive()
+{
+    MYSystemTrayIcon icon("Buds");
+    QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-75.png"));
+    QCOMPARE(icon.toolTip(), QString());
+    QVERIFY(!icon.isVisible());
+}
+
+void TestAppManager::levelSetsToolTipThenPicture()
+{
+    MYSystemTrayIcon icon("Buds");
+    for (int level : {5, 50, 100}) {
+        icon.updateBatteryValue(level);
+        QCOMPARE(icon.toolTip(), QStringLiteral("Buds电量: %1").arg(level));
+        QCOMPARE(pictureOf(icon.icon()), file(QStringLiteral("qml/resource/battery/battery-%1.png").arg(level)));
+    }
+    QCOMPARE(MYSystemTrayIcon::pictureFor(-1), QStringLiteral("./qml/resource/battery/battery--1.png"));
+    QCOMPARE(MYSystemTrayIcon::pictureFor(150), QStringLiteral("./qml/resource/battery/battery-150.png"));
+    MYSystemTrayIcon nameless("");
+    nameless.updateBatteryValue(7);
+    QCOMPARE(nameless.toolTip(), QStringLiteral("电量: 7"));
+}
+
+void TestAppManager::picturesAreRelativeToTheCurrentDirectory()
+{
+    MYSystemTrayIcon icon("Buds");
+    QVERIFY(QDir::setCurrent(m_home->path()));
+    icon.updateBatteryValue(40);
+    QVERIFY(icon.icon().pixmap(32, 32).isNull());
+    QCOMPARE(icon.toolTip(), QStringLiteral("Buds电量: 40"));
+}
+
+void TestAppManager::iconConsumesItsEvents()
+{
+    LogCapture log;
+    QPointer<MYSystemTrayIcon> icon = new MYSystemTrayIcon("Buds");
+    icon->deleteLater();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(icon); // deferred deletion is consumed: owners delete icons directly
+    QVERIFY(log.count("MYSystemTrayIcon event: ") >= 1);
+    QVERIFY(log.lines().join(" ").contains("DeferredDelete"));
+    delete icon.data();
+}
+
+void TestAppManager::oneIconPerDevice()
+{
+    m_app->registerDeviceToTrary("x", "First");
+    MYSystemTrayIcon *icon = m_app->trayIcon("x");
+    QVERIFY(icon);
+    m_app->registerDeviceToTrary("x", "Second");
+    QCOMPARE(m_app->trayIcon("x"), icon);
+    m_app->updateDeviceBatteryValue("x", 30);
+    QCOMPARE(icon->toolTip(), QStringLiteral("First电量: 30"));
+    // A new link registers again: the icon keeps its picture and tool tip.
+    m_app->registerDeviceToTrary("x", "First");
+    QCOMPARE(m_app->trayIcon("x")->toolTip(), QStringLiteral("First电量: 30"));
+}
+
+void TestAppManager::unregisterThenRegisterGivesAFreshIcon()
+{
+    LogCapture log;
+    m_app->registerDeviceToTrary("x", "Buds");
+    QPointer<MYSystemTrayIcon> first = m_app->trayIcon("x");
+    m_app->updateDeviceBatteryValue("x", 30);
+    m_app->unregisterDeviceFromTray("x");
+    QVERIFY(first.isNull());
+    QVERIFY(!m_app->trayIcon("x"));
+    m_app->unregisterDeviceFromTray("x"); // repeated at every cycle: only its log line
+    QCOMPARE(log.count("unregisterDeviceFromTray: "), 2);
+    m_app->registerDeviceToTrary("x", "Buds");
+    QVERIFY(m_app->trayIcon("x"));
+    QCOMPARE(m_app->trayIcon("x")->toolTip(), QString());
+    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-75.png"));
+}
+
+void TestAppManager::levelWithoutIconChangesNothing()
+{
+    m_app->registerDeviceToTrary("x", "Buds");
+    m_app->updateDeviceBatteryValue("y", 10);
+    QCOMPARE(m_app->trayIcon("x")->toolTip(), QString());
+    QVERIFY(!m_app->trayIcon("y"));
+}
+
+void TestAppManager::profileSlotsSaveTheWholeMap()
+{
+    const QString path = m_home->filePath("kestrolune.json");
+    auto onDisk = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+    };
+    m_app->updateDeviceProfiles(R"({"a":{"tray":true},"b":7})");
+    QCOMPARE(onDisk(), QJsonDocument::fromJson(R"({"a":{"tray":true},"b":7})").object());
+    m_app->updateDeviceProfile("b", "listen", true);
+    m_app->updateDeviceProfile("a", "listen", false);
+    const QJsonObject expected = QJsonDocument::fromJson(R"({"a":{"tray":true,"listen":false},"b":{"listen":true}})").object();
+    QCOMPARE(m_app->profiles(), expected);
+    QCOMPARE(onDisk(), expected);
+    m_app->updateDeviceProfiles("{}");
+    QCOMPARE(m_app->profiles(), QJsonObject());
+    QCOMPARE(onDisk(), QJsonObject());
+    m_app->updateDeviceProfiles("not json");
+    QCOMPARE(onDisk(), QJsonObject());
+    QVERIFY(m_sink->boxes.isEmpty());
+    // A failed load leaves the cached map alone; a successful one replaces it.
+    m_app->updateDeviceProfile("c", "tray", true);
+    m_app->setConfigPath(m_home->filePath("missing/dir/kestrolune.json"));
+    QCOMPARE(m_app->loadConfig(), QJsonObject());
+    QCOMPARE(m_app->profiles().keys(), QStringList{"c"});
+    QCOMPARE(m_sink->titles(), QStringList{"create Config failed"});
+}
+
+QTEST_MAIN(TestAppManager)
+#include "tst_appmanager.moc"
