@@ -15,7 +15,7 @@ std::shared_ptr<SimWorld> makeDemoWorld()
     full.level = 100;
     auto draining = world->addHeadset(QStringLiteral("sim-headset-aurora"), QStringLiteral("Aurora Buds"), full);
     HeadsetOptions low;
-    low.level = 15;
+    low.level = 14; // below 15 %: its gauge shows red
     world->addHeadset(QStringLiteral("sim-headset-tern"), QStringLiteral("Tern Headset"), low);
     world->addDevice({QStringLiteral("sim-speaker-kite"), QStringLiteral("Kite Speaker"), false,
                       {{QUuid(QStringLiteral("{0000110b-0000-1000-8000-00805f9b34fb}")),

@@ -11,6 +11,16 @@
 #include <QQmlApplicationEngine>
 #include <QUrl>
 
+void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url)
+{
+    QObject::connect(&engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+                     [url](QObject *object, const QUrl &objectUrl) {
+                         if (!object && url == objectUrl)
+                             QCoreApplication::exit(-1);
+                     },
+                     Qt::QueuedConnection);
+}
+
 int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth)
 {
     AppManager appManager;
@@ -30,12 +40,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth)
 
     QQmlApplicationEngine engine;
     const QUrl url(QStringLiteral("qrc:/qml/main.qml"), QUrl::TolerantMode);
-    QObject::connect(&engine, &QQmlApplicationEngine::objectCreated, &app,
-                     [url](QObject *object, const QUrl &objectUrl) {
-                         if (!object && url == objectUrl)
-                             QCoreApplication::exit(-1);
-                     },
-                     Qt::QueuedConnection);
+    exitWhenWindowMissing(engine, url);
     engine.load(url);
 
     RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());

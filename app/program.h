@@ -3,9 +3,15 @@
 #include <functional>
 #include <memory>
 
+class QQmlApplicationEngine;
+class QUrl;
 namespace platform {
 class Bluetooth;
 }
+
+// Ends the event loop with -1 as soon as it runs when the engine yields no
+// object for the window document url.
+void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url);
 
 // The whole program: start-up, the event loop and the orderly exit. The
 // Bluetooth it runs on is made once the application object exists.
