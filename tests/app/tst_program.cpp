@@ -1,6 +1,7 @@
+#include "support/programdriver.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,25 +24,15 @@ private slots:
 
 private:
     void start(const QString &workingDirectory);
-    QString waitForWindow();
-    static QString run(const QStringList &command);
-    void click(int x, int y);
-    QImage screenshot();
-    bool exitsWith(int code);
     static void sendClose(const QString &window);
 
     QString m_build;
     std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<QProcess> m_process;
-    QString m_window;
+    std::unique_ptr<ProgramDriver> m_program;
 };
 
 namespace {
-const QColor kCard("#fafcfd");
-const QColor kCardHighlighted("#f4f6f9");
-const QColor kBackground("#eff4f9");
 const QColor kMark("#4CAF50");
-bool near(QColor a, QColor b) { return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 12; }
 } // namespace
 
 void TestProgram::initTestCase()
@@ -59,70 +50,16 @@ void TestProgram::init()
 
 void TestProgram::cleanup()
 {
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000))
-            m_process->kill();
-        m_process->waitForFinished(2000);
-    }
-    m_process.reset();
+    m_program.reset();
 }
 
 void TestProgram::start(const QString &workingDirectory)
 {
-    m_process = std::make_unique<QProcess>();
+    m_program = std::make_unique<ProgramDriver>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", m_home->path());
-    m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(workingDirectory);
-    m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    m_process->start(m_build + "/kestrolune-demo", QStringList());
-    QVERIFY(m_process->waitForStarted());
-    m_window = waitForWindow();
-    QVERIFY2(!m_window.isEmpty(), "the window did not appear");
+    QVERIFY2(m_program->start(m_build + "/kestrolune-demo", workingDirectory, env), "the window did not appear");
 }
-
-QString TestProgram::run(const QStringList &command)
-{
-    QProcess p;
-    p.start(command.first(), command.mid(1));
-    p.waitForFinished(15000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-QString TestProgram::waitForWindow()
-{
-    for (int i = 0; i < 100; ++i) {
-        const QString ids = run({"xdotool", "search", "--onlyvisible", "--name", "^Kestrolune$"});
-        if (!ids.isEmpty()) {
-            QTest::qWait(700); // first frame
-            return ids.split('\n').last();
-        }
-        QTest::qWait(100);
-    }
-    return {};
-}
-
-void TestProgram::click(int x, int y)
-{
-    run({"xdotool", "mousemove", "--window", m_window, QString::number(x), QString::number(y), "click", "1"});
-}
-
-QImage TestProgram::screenshot()
-{
-    QProcess p;
-    p.start("import", {"-window", m_window, "png:-"});
-    p.waitForFinished(15000);
-    return QImage::fromData(p.readAllStandardOutput(), "PNG");
-}
-
-bool TestProgram::exitsWith(int code)
-{
-    if (!m_process->waitForFinished(10000))
-        return false;
-    return m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == code;
-}
-
 // What a window manager sends when the title bar's close button is clicked.
 void TestProgram::sendClose(const QString &window)
 {
@@ -144,33 +81,24 @@ void TestProgram::showsTheWindowWithoutLooseFiles()
 {
     QTemporaryDir bare; // no qml/resource here: no icon, no font, still a window
     start(bare.path());
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const QImage shot = screenshot();
-        // Three device cards, then background.
-        for (int k = 0; k < 3; ++k) {
-            const QColor c = shot.pixelColor(30, 40 + 80 * k);
-            if (!near(c, kCard) && !near(c, kCardHighlighted))
-                return false;
-        }
-        return near(shot.pixelColor(30, 280), kBackground);
-    }(), 6000);
-    click(320, 435); // 退出服务
-    QVERIFY(exitsWith(0));
+    QTRY_COMPARE_WITH_TIMEOUT(m_program->cardsShown(), 3, 6000);
+    m_program->click(320, 435); // 退出服务
+    QVERIFY(m_program->exitsWith(0));
 }
 
 void TestProgram::closingHidesAndKeepsRunning()
 {
     start(m_build);
-    sendClose(m_window);
-    QTRY_VERIFY_WITH_TIMEOUT(run({"xdotool", "search", "--onlyvisible", "--name", "^Kestrolune$"}).isEmpty(), 3000);
+    sendClose(m_program->window());
+    QTRY_VERIFY_WITH_TIMEOUT(ProgramDriver::visibleWindow().isEmpty(), 3000);
     QTest::qWait(1000);
-    QCOMPARE(m_process->state(), QProcess::Running);
+    QCOMPARE(m_program->process().state(), QProcess::Running);
 }
 
 void TestProgram::listenIsSavedAndKeptAcrossRestarts()
 {
     start(m_build);
-    click(567, 40); // 监听 on the first headset
+    m_program->click(567, 40); // 监听 on the first headset
     const QString config = m_home->filePath("kestrolune.json");
     auto saved = [&] {
         QFile f(config);
@@ -178,19 +106,19 @@ void TestProgram::listenIsSavedAndKeptAcrossRestarts()
     };
     QTRY_COMPARE_WITH_TIMEOUT(saved(), QJsonObject({{"sim-headset-aurora", QJsonObject{{"listen", true}}}}), 3000);
     QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += m_process->readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
-    QTRY_VERIFY(near(screenshot().pixelColor(567, 40), kMark));
+    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    QTRY_VERIFY(ProgramDriver::near(m_program->screenshot().pixelColor(567, 40), kMark));
 
-    click(320, 435); // exit while the headset talks
-    QVERIFY(exitsWith(0));
+    m_program->click(320, 435); // exit while the headset talks
+    QVERIFY(m_program->exitsWith(0));
 
     start(m_build);
-    QTRY_VERIFY_WITH_TIMEOUT(near(screenshot().pixelColor(567, 40), kMark), 5000);
-    QVERIFY(!near(screenshot().pixelColor(457, 40), kMark)); // 托盘 stays off
+    QTRY_VERIFY_WITH_TIMEOUT(ProgramDriver::near(m_program->screenshot().pixelColor(567, 40), kMark), 5000);
+    QVERIFY(!ProgramDriver::near(m_program->screenshot().pixelColor(457, 40), kMark)); // 托盘 stays off
     log.clear();
-    QTRY_VERIFY_WITH_TIMEOUT((log += m_process->readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
-    click(320, 435);
-    QVERIFY(exitsWith(0));
+    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    m_program->click(320, 435);
+    QVERIFY(m_program->exitsWith(0));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

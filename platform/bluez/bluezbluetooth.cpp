@@ -1,0 +1,121 @@
+#include "bluezbluetooth.h"
+#include "rfcommsocket.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDebug>
+
+namespace platform::bluez {
+
+namespace {
+
+const QString kService = QStringLiteral("org.bluez");
+const QString kDevice = QStringLiteral("org.bluez.Device1");
+const QString kAdapter = QStringLiteral("org.bluez.Adapter1");
+
+using ManagedObjects = QMap<QDBusObjectPath, QMap<QString, QVariantMap>>;
+
+} // namespace
+
+BluezBluetooth::BluezBluetooth()
+{
+    qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
+    qDBusRegisterMetaType<ManagedObjects>();
+}
+
+void BluezBluetooth::noteReachable(bool reachable, const QString &why)
+{
+    if (m_reachable == int(reachable))
+        return;
+    m_reachable = int(reachable);
+    if (reachable)
+        qInfo() << "BlueZ: org.bluez answers on the system bus";
+    else
+        qWarning() << "BlueZ: org.bluez is not available on the system bus:" << why;
+}
+
+QVector<DeviceInfo> BluezBluetooth::pairedDevices()
+{
+    // No BlueZ (or no system bus) is not an error of a device: the pass
+    // simply lists nothing, and the change is logged once.
+    QDBusConnection bus = QDBusConnection::systemBus();
+    QMap<QString, Interfaces> snapshot;
+    if (!bus.isConnected()) {
+        QMutexLocker lock(&m_mutex);
+        noteReachable(false, bus.lastError().message());
+        m_snapshot.clear();
+        return {};
+    }
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+        QStringLiteral("GetManagedObjects"));
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+
+    QMutexLocker lock(&m_mutex);
+    m_snapshot.clear();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        noteReachable(false, reply.errorMessage());
+        return {};
+    }
+    noteReachable(true, {});
+    const ManagedObjects objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it)
+        m_snapshot.insert(it.key().path(), it.value());
+
+    // Object paths sort adapters before their devices and keep a stable order.
+    QVector<DeviceInfo> devices;
+    for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
+        const QVariantMap device = it.value().value(kDevice);
+        if (device.isEmpty() || !device.value(QStringLiteral("Paired")).toBool())
+            continue;
+        QString name = device.value(QStringLiteral("Alias")).toString();
+        if (name.isEmpty())
+            name = device.value(QStringLiteral("Address")).toString();
+        devices.append({it.key(), name});
+    }
+    return devices;
+}
+
+QVariantMap BluezBluetooth::deviceOrThrow(const QString &deviceId) const
+{
+    const QVariantMap device = m_snapshot.value(deviceId).value(kDevice);
+    if (device.isEmpty())
+        throw PlatformError(kDeviceNotAvailable, QStringLiteral("The device is no longer known to BlueZ."));
+    const QString adapter = device.value(QStringLiteral("Adapter")).value<QDBusObjectPath>().path();
+    const QVariantMap adapterProperties = m_snapshot.value(adapter).value(kAdapter);
+    if (!adapterProperties.value(QStringLiteral("Powered")).toBool())
+        throw PlatformError(kDeviceNotAvailable, QStringLiteral("The Bluetooth adapter is switched off."));
+    return device;
+}
+
+bool BluezBluetooth::isConnected(const QString &deviceId)
+{
+    QMutexLocker lock(&m_mutex);
+    return deviceOrThrow(deviceId).value(QStringLiteral("Connected")).toBool();
+}
+
+QVector<RfcommService> BluezBluetooth::rfcommServices(const QString &deviceId)
+{
+    QMutexLocker lock(&m_mutex);
+    const QVariantMap device = deviceOrThrow(deviceId);
+    const QString address = device.value(QStringLiteral("Address")).toString();
+    QVector<RfcommService> services;
+    const QStringList uuids = device.value(QStringLiteral("UUIDs")).toStringList();
+    for (const QString &uuid : uuids) {
+        const QUuid id(uuid);
+        if (id.isNull())
+            continue;
+        // The stream resolves the RFCOMM channel of the service when it connects.
+        services.append({id, uuidText(id), address});
+    }
+    return services;
+}
+
+std::unique_ptr<StreamSocket> BluezBluetooth::createStreamSocket()
+{
+    return std::make_unique<RfcommSocket>();
+}
+
+} // namespace platform::bluez

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "../bluetooth.h"
+
+#include <QDBusConnection>
+#include <QMap>
+#include <QMutex>
+#include <QVariantMap>
+
+namespace platform::bluez {
+
+// Paired devices from BlueZ over the system D-Bus; streams through the
+// kernel's RFCOMM sockets. One GetManagedObjects call per pass: the
+// per-device look-ups of a pass read the snapshot that pairedDevices() took.
+class BluezBluetooth : public Bluetooth
+{
+public:
+    BluezBluetooth();
+
+    QVector<DeviceInfo> pairedDevices() override;
+    bool isConnected(const QString &deviceId) override;
+    QVector<RfcommService> rfcommServices(const QString &deviceId) override;
+    std::unique_ptr<StreamSocket> createStreamSocket() override;
+
+    static constexpr int kCallTimeoutMs = 5000;
+
+private:
+    using Interfaces = QMap<QString, QVariantMap>;
+    QVariantMap deviceOrThrow(const QString &deviceId) const; // with m_mutex held
+    void noteReachable(bool reachable, const QString &why);
+
+    mutable QMutex m_mutex;
+    QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
+    int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
+};
+
+} // namespace platform::bluez

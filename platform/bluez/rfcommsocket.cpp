@@ -1,0 +1,140 @@
+#include "rfcommsocket.h"
+#include "../platformerror.h"
+
+#include <QUuid>
+
+#include <bluetooth/bluetooth.h>
+#include <bluetooth/rfcomm.h>
+#include <bluetooth/sdp.h>
+#include <bluetooth/sdp_lib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform::bluez {
+
+void throwBluetoothErrno(int err)
+{
+    const QString system = QString::fromLocal8Bit(std::strerror(err));
+    switch (err) {
+    case EAFNOSUPPORT:
+    case EPROTONOSUPPORT:
+        throw PlatformError(codeForErrno(err),
+                            QStringLiteral("This system's kernel has no Bluetooth support (%1).").arg(system));
+    case ECONNREFUSED:
+    case EBUSY:
+    case EADDRINUSE:
+        throw PlatformError(codeForErrno(err),
+                            QStringLiteral("The headset's hands-free channel is held by another program, "
+                                           "probably the desktop's audio system (%1).").arg(system));
+    default:
+        throwErrno(err);
+    }
+}
+
+namespace {
+
+bdaddr_t parseAddress(const QString &address)
+{
+    bdaddr_t out{};
+    if (str2ba(address.toLatin1().constData(), &out) != 0 || address.size() != 17)
+        throw PlatformError(codeForErrno(EINVAL), QStringLiteral("Not a Bluetooth address: %1").arg(address));
+    return out;
+}
+
+} // namespace
+
+int RfcommSocket::resolveChannel(const QString &address, const QString &serviceUuid)
+{
+    const QUuid id(serviceUuid);
+    if (id.isNull())
+        throw PlatformError(codeForErrno(EINVAL), QStringLiteral("Not a service UUID: %1").arg(serviceUuid));
+    bdaddr_t any{};
+    const bdaddr_t target = parseAddress(address);
+    sdp_session_t *session = sdp_connect(&any, &target, SDP_RETRY_IF_BUSY | SDP_NON_BLOCKING);
+    if (!session)
+        throwBluetoothErrno(errno);
+    struct Closer {
+        sdp_session_t *s;
+        ~Closer() { sdp_close(s); }
+    } closer{session};
+    // Connecting: abort() ends the wait.
+    if (!waitFor(sdp_get_socket(session), POLLOUT))
+        throw PlatformError(kOperationAborted, QStringLiteral("The connection attempt was cancelled."));
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    getsockopt(sdp_get_socket(session), SOL_SOCKET, SO_ERROR, &soError, &len);
+    if (soError)
+        throwBluetoothErrno(soError);
+
+    const QByteArray raw = id.toRfc4122();
+    uuid_t uuid;
+    sdp_uuid128_create(&uuid, raw.constData());
+    sdp_list_t *search = sdp_list_append(nullptr, &uuid);
+    uint32_t range = 0x0000ffff;
+    sdp_list_t *attributes = sdp_list_append(nullptr, &range);
+    sdp_list_t *records = nullptr;
+    const int status = sdp_service_search_attr_req(session, search, SDP_ATTR_REQ_RANGE, attributes, &records);
+    const int searchErrno = errno;
+    sdp_list_free(search, nullptr);
+    sdp_list_free(attributes, nullptr);
+    if (status != 0)
+        throwBluetoothErrno(searchErrno ? searchErrno : EIO);
+
+    int channel = -1;
+    for (sdp_list_t *r = records; r && channel < 0; r = r->next) {
+        auto *record = static_cast<sdp_record_t *>(r->data);
+        sdp_list_t *protocols = nullptr;
+        if (sdp_get_access_protos(record, &protocols) == 0) {
+            channel = sdp_get_proto_port(protocols, RFCOMM_UUID);
+            for (sdp_list_t *p = protocols; p; p = p->next)
+                sdp_list_free(static_cast<sdp_list_t *>(p->data), nullptr);
+            sdp_list_free(protocols, nullptr);
+        }
+    }
+    sdp_list_free(records, reinterpret_cast<sdp_free_func_t>(sdp_record_free));
+    if (channel <= 0)
+        throw PlatformError(codeForErrno(ENOENT),
+                            QStringLiteral("The device offers no RFCOMM channel for service %1.").arg(serviceUuid));
+    return channel;
+}
+
+void RfcommSocket::connect(const QString &hostName, const QString &serviceName, ProtectionLevel level)
+{
+    bool numeric = false;
+    const int given = serviceName.toInt(&numeric);
+    const bdaddr_t target = parseAddress(hostName);
+    const int channel = numeric ? given : resolveChannel(hostName, serviceName);
+    if (channel < 1 || channel > 30)
+        throw PlatformError(codeForErrno(EINVAL), QStringLiteral("Not an RFCOMM channel: %1").arg(channel));
+
+    const int fd = ::socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, BTPROTO_RFCOMM);
+    if (fd < 0)
+        throwBluetoothErrno(errno);
+    adopt(fd);
+    if (level == ProtectionLevel::BluetoothEncryptionAllowNullAuthentication) {
+        bt_security security{};
+        security.level = BT_SECURITY_MEDIUM;
+        ::setsockopt(fd, SOL_BLUETOOTH, BT_SECURITY, &security, sizeof security);
+    }
+    sockaddr_rc address{};
+    address.rc_family = AF_BLUETOOTH;
+    address.rc_bdaddr = target;
+    address.rc_channel = uint8_t(channel);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return;
+    if (errno != EINPROGRESS)
+        throwBluetoothErrno(errno);
+    if (!waitFor(fd, POLLOUT))
+        throw PlatformError(kOperationAborted, QStringLiteral("The connection attempt was cancelled."));
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+    if (soError)
+        throwBluetoothErrno(soError);
+}
+
+} // namespace platform::bluez

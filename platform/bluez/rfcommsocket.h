@@ -1,0 +1,23 @@
+#pragma once
+
+#include "../fdstreamsocket.h"
+
+namespace platform::bluez {
+
+// An RFCOMM stream through the kernel's Bluetooth sockets. The host name is
+// the device address; the service name is the service UUID, whose channel is
+// looked up with SDP, or a channel number itself.
+class RfcommSocket : public FdStreamSocket
+{
+public:
+    void connect(const QString &hostName, const QString &serviceName, ProtectionLevel level) override;
+
+    // The SDP look-up of a service's RFCOMM channel on a device.
+    int resolveChannel(const QString &address, const QString &serviceUuid);
+};
+
+// The platform error for a failed Bluetooth call, in words a person
+// understands where the system's own are too terse.
+[[noreturn]] void throwBluetoothErrno(int err);
+
+} // namespace platform::bluez

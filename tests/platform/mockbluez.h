@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+
+// A private system bus with a mocked BlueZ (python3-dbusmock's bluez5
+// template). Create it before anything in the process touches the system
+// bus: it points DBUS_SYSTEM_BUS_ADDRESS at the private bus.
+class MockBluez
+{
+public:
+    MockBluez()
+    {
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!m_bus.waitForStarted() || !m_bus.waitForReadyRead(5000))
+            return;
+        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
+    }
+
+    ~MockBluez()
+    {
+        stopBluez();
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    bool busRunning() const { return !m_address.isEmpty(); }
+    const QString &address() const { return m_address; }
+
+    bool startBluez()
+    {
+        m_mock = std::make_unique<QProcess>();
+        m_mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Debian's Python modules belong to /usr/bin/python3.
+        m_mock->start("/usr/bin/python3", {"-m", "dbusmock", "--template", "bluez5"});
+        if (!m_mock->waitForStarted())
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            if (bus().interface()->isServiceRegistered("org.bluez"))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+
+    void stopBluez()
+    {
+        if (!m_mock)
+            return;
+        m_mock->terminate();
+        m_mock->waitForFinished(3000);
+        m_mock.reset();
+        for (int i = 0; i < 100 && bus().interface()->isServiceRegistered("org.bluez"); ++i)
+            QTest::qWait(20);
+    }
+
+    static QDBusConnection bus() { return QDBusConnection::systemBus(); }
+
+    // org.bluez.Mock methods of the template.
+    QDBusMessage mock(const QString &method, const QVariantList &args)
+    {
+        QDBusInterface m("org.bluez", "/", "org.bluez.Mock", bus());
+        return m.callWithArgumentList(QDBus::Block, method, args);
+    }
+
+    void addAdapter(const QString &name) { mock("AddAdapter", {name, "kestrolune-test"}); }
+    QString addDevice(const QString &adapter, const QString &address, const QString &alias, bool paired)
+    {
+        mock("AddDevice", {adapter, address, alias});
+        if (paired)
+            mock("PairDevice", {adapter, address, quint32(0x240404)});
+        return "/org/bluez/" + adapter + "/dev_" + QString(address).replace(':', '_').toUpper();
+    }
+    void connectDevice(const QString &adapter, const QString &address, bool on)
+    {
+        mock(on ? "ConnectDevice" : "DisconnectDevice", {adapter, address});
+    }
+
+    // Properties of the mocked objects are writable.
+    void setProperty(const QString &path, const QString &interface, const QString &name, const QVariant &value)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", path, "org.freedesktop.DBus.Properties", "Set");
+        call << interface << name << QVariant::fromValue(QDBusVariant(value));
+        const QDBusMessage reply = bus().call(call);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            qWarning() << "SetProperty failed:" << reply.errorMessage();
+    }
+
+private:
+    QProcess m_bus;
+    std::unique_ptr<QProcess> m_mock;
+    QString m_address;
+};
