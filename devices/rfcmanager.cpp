@@ -5,6 +5,7 @@
 #include "../link/rfcbase.h"
 #include "../platform/apartment.h"
 #include "../platform/bluetooth.h"
+#include "../platform/threadcheck.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -22,22 +23,29 @@ RFCManager::RFCManager(QJsonObject profiles, std::shared_ptr<platform::Bluetooth
     m_profiles = std::move(profiles);
 }
 
-RFCManager::~RFCManager() = default;
+// Runs only once the registry's thread has finished (or never started).
+RFCManager::~RFCManager()
+{
+    platform::markThreadJoined(this);
+}
 
 void RFCManager::run()
 {
-    QObject registryContext; // receives the links' deletion requests in this thread
-    m_registryContext = &registryContext;
+    {
+        QObject registryContext; // receives the links' deletion requests in this thread
+        m_registryContext = &registryContext;
 
-    scanDevices();
-    auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
-    m_timer = timer;
-    connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
-    timer->start(kScanIntervalMs);
-    exec();
+        scanDevices();
+        auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
+        m_timer = timer;
+        connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
+        timer->start(kScanIntervalMs);
+        exec();
 
-    delete timer;
-    m_registryContext = nullptr;
+        delete timer;
+        m_registryContext = nullptr;
+    }
+    platform::markThreadRunEnded(this);
 }
 
 QJsonArray RFCManager::enumeratePairedDevices()
@@ -54,7 +62,7 @@ void RFCManager::scanDevices()
     const QJsonArray records = enumeratePairedDevices();
     const QDateTime now = QDateTime::currentDateTime();
 
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_stopping.load())
         return;
     m_allLinks.removeAll(nullptr);
@@ -87,7 +95,7 @@ void RFCManager::startLink(const QString &id, const QString &hostName, const QSt
     auto *link = new RFCBase(id, hostName, serviceName, *m_bluetooth);
     const QPointer<RFCBase> guard(link);
     connect(link, &QThread::finished, m_registryContext, [this, guard] {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (guard) {
             guard->wait();
             delete guard.data();
@@ -109,13 +117,13 @@ bool RFCManager::hasLiveLink(const QString &id) const
 
 QJsonObject RFCManager::profiles() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_profiles;
 }
 
 void RFCManager::disableDevice(QString deviceId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     const auto it = m_links.find(deviceId);
     if (it == m_links.end() || it->isNull())
         return;
@@ -126,7 +134,7 @@ void RFCManager::disableDevice(QString deviceId)
 
 void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
     const QJsonValue entry = m_profiles.value(Id);
     QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
@@ -136,7 +144,7 @@ void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
 
 void RFCManager::updateDeviceProfiles(QString objstr)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_profiles = QJsonDocument::fromJson(objstr.toUtf8()).object();
 }
 
@@ -155,7 +163,7 @@ void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
 bool RFCManager::shutdown(int timeoutMs)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_stopping.store(true);
         for (const QPointer<RFCBase> &link : qAsConst(m_allLinks))
             if (link)
@@ -166,9 +174,10 @@ bool RFCManager::shutdown(int timeoutMs)
         qWarning() << "RFCManager: the registry thread did not stop in time";
         return false;
     }
+    platform::markThreadJoined(this);
     // The registry's thread is gone: the links that remain are deleted here.
     bool allStopped = true;
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (const QPointer<RFCBase> &link : qAsConst(m_allLinks)) {
         if (!link)
             continue;
@@ -177,6 +186,7 @@ bool RFCManager::shutdown(int timeoutMs)
             allStopped = false;
             continue;
         }
+        platform::markThreadJoined(link.data());
         delete link.data();
     }
     m_allLinks.clear();

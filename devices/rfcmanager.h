@@ -4,7 +4,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
-#include <QMutex>
+#include <mutex>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -75,5 +75,5 @@ private:
     QPointer<QTimer> m_timer;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs
     std::atomic<bool> m_stopping{false};
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
 };

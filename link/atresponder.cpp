@@ -16,7 +16,8 @@ QByteArray information(const char *line)
 // The level that follows "AT+BIEV=2,"; anything unreadable gives 0.
 int batteryLevel(const QByteArray &received)
 {
-    QString text = QString::fromUtf8(received);
+    // The whole read, NUL bytes included (the QByteArray overload stops at the first NUL).
+    QString text = QString::fromUtf8(received.constData(), received.size());
     text.replace(QStringLiteral("AT+BIEV=2,"), QString());
     return text.toInt(nullptr, 10);
 }

@@ -3,6 +3,7 @@
 
 #include "../platform/bluetooth.h"
 #include "../platform/datareader.h"
+#include "../platform/threadcheck.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -21,7 +22,11 @@ RFCBase::RFCBase(const QString &deviceId, const QString &hostName, const QString
 {
 }
 
-RFCBase::~RFCBase() = default;
+// Runs only once the link's thread has finished.
+RFCBase::~RFCBase()
+{
+    platform::markThreadJoined(this);
+}
 
 void RFCBase::stop()
 {
@@ -46,7 +51,7 @@ void RFCBase::run()
     if (connected) {
         platform::DataReader reader(*m_socket);
         platform::DataWriter writer(*m_socket);
-        m_writer = &writer;
+        setWriter(&writer);
         bool more = read(&reader);
         while (more) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -54,11 +59,12 @@ void RFCBase::run()
             more = read(&reader);
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        m_writer = nullptr;
+        setWriter(nullptr);
     }
 
     // Returns at once when a quit was asked for; otherwise waits for the owner.
     exec();
+    platform::markThreadRunEnded(this);
 }
 
 bool RFCBase::read(platform::DataReader *reader)
@@ -74,7 +80,7 @@ bool RFCBase::read(platform::DataReader *reader)
             return false;
         }
         const QByteArray received = reader->readString(count).toUtf8();
-        qDebug() << "Recieved :" + QString::fromUtf8(received) << "\n";
+        qDebug() << "Recieved :" + QString::fromUtf8(received.constData(), received.size()) << "\n";
 
         const AtReply reply = answerCommand(received);
         if (reply.notice) {
@@ -97,7 +103,7 @@ void RFCBase::write(const QByteArray &text)
 {
     if (!m_writer)
         return;
-    qDebug() << "\nWrite: " << QString::fromUtf8(text) << "\n";
+    qDebug() << "\nWrite: " << QString::fromUtf8(text.constData(), text.size()) << "\n";
     m_writer->writeBytes(text);
     m_writer->store();
 }

@@ -35,9 +35,13 @@ signals:
 protected:
     void run() override;
 
-private:
+    // One load, one decision, one reply; false ends the read loop.
     bool read(platform::DataReader *reader);
     void write(const QByteArray &text);
+    // The writer that write() uses while the read loop runs.
+    void setWriter(platform::DataWriter *writer) { m_writer = writer; }
+
+private:
     void failed(qint32 code, const QString &message);
 
     const std::unique_ptr<platform::StreamSocket> m_socket;

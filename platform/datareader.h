@@ -13,7 +13,12 @@ public:
 
     quint32 load(quint32 maxBytes) { return m_socket.load(maxBytes); }
     QByteArray readBytes(quint32 count) { return m_socket.readBytes(count); }
-    QString readString(quint32 count) { return QString::fromUtf8(m_socket.readBytes(count)); }
+    // All count bytes as UTF-8, NUL bytes included.
+    QString readString(quint32 count)
+    {
+        const QByteArray bytes = m_socket.readBytes(count);
+        return QString::fromUtf8(bytes.constData(), bytes.size());
+    }
 
 private:
     StreamSocket &m_socket;

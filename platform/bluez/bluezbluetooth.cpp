@@ -43,7 +43,7 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     QDBusConnection bus = QDBusConnection::systemBus();
     QMap<QString, Interfaces> snapshot;
     if (!bus.isConnected()) {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         noteReachable(false, bus.lastError().message());
         m_snapshot.clear();
         return {};
@@ -53,7 +53,7 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
         QStringLiteral("GetManagedObjects"));
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
 
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_snapshot.clear();
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         noteReachable(false, reply.errorMessage());
@@ -92,13 +92,13 @@ QVariantMap BluezBluetooth::deviceOrThrow(const QString &deviceId) const
 
 bool BluezBluetooth::isConnected(const QString &deviceId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return deviceOrThrow(deviceId).value(QStringLiteral("Connected")).toBool();
 }
 
 QVector<RfcommService> BluezBluetooth::rfcommServices(const QString &deviceId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     const QVariantMap device = deviceOrThrow(deviceId);
     const QString address = device.value(QStringLiteral("Address")).toString();
     QVector<RfcommService> services;

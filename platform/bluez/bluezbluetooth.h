@@ -4,7 +4,7 @@
 
 #include <QDBusConnection>
 #include <QMap>
-#include <QMutex>
+#include <mutex>
 #include <QVariantMap>
 
 namespace platform::bluez {
@@ -29,7 +29,7 @@ private:
     QVariantMap deviceOrThrow(const QString &deviceId) const; // with m_mutex held
     void noteReachable(bool reachable, const QString &why);
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
     int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
 };

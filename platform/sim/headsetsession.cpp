@@ -15,7 +15,8 @@ namespace {
 
 QString visible(const QByteArray &bytes)
 {
-    QString s = QString::fromUtf8(bytes);
+    QString s = QString::fromUtf8(bytes.constData(), bytes.size());
+    s.replace(QChar(0), QLatin1String("\\0"));
     s.replace(QLatin1Char('\r'), QLatin1String("\\r"));
     s.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     return s;
@@ -48,16 +49,16 @@ void HeadsetSession::run()
 {
     if (!m_options.silent && serviceLevelConnection()) {
         m_setUp.store(true);
-        m_changed.wakeAll();
+        m_changed.notify_all();
         if (m_batteryEnabled) {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             m_commands.push_front({Action::Send, "AT+BIEV=2," + QByteArray::number(m_level) + "\r"});
         }
         wake();
     }
     serveUntilStopped();
     m_ended.store(true);
-    m_changed.wakeAll();
+    m_changed.notify_all();
 }
 
 bool HeadsetSession::serviceLevelConnection()
@@ -209,10 +210,10 @@ bool HeadsetSession::takeUnits(QStringList *infoLines, bool *gotFinal)
         m_inbox.remove(0, end + 2);
         note(QStringLiteral("AG: ") + line);
         if (line == QLatin1String("OK")) {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             ++m_finals;
             *gotFinal = true;
-            m_changed.wakeAll();
+            m_changed.notify_all();
         } else if (line == QLatin1String("ERROR") || line.startsWith(QLatin1String("+CME ERROR"))) {
             fail(QStringLiteral("AG answered %1").arg(line));
             *gotFinal = true;
@@ -261,7 +262,7 @@ bool HeadsetSession::handleCommands()
     for (;;) {
         Command c;
         {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             if (m_commands.empty())
                 return !m_stopping.load();
             c = m_commands.front();
@@ -274,6 +275,7 @@ bool HeadsetSession::handleCommands()
             break;
         case Action::Close:
             note(QStringLiteral("-- closing the stream"));
+            m_closed.store(true);
             ::shutdown(m_writeFd, SHUT_WR);
             break;
         case Action::Break:
@@ -288,15 +290,21 @@ bool HeadsetSession::handleCommands()
 
 bool HeadsetSession::writeAll(const QByteArray &bytes)
 {
-    note(QStringLiteral("HF: ") + visible(bytes));
+    note(QStringLiteral("HF: ") + visible(bytes.left(200)) + (bytes.size() > 200 ? QStringLiteral("...") : QString()));
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && errno == ENOTSOCK)
-            return ::write(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done)) > 0
-                   && (done = bytes.size());
+        // A gateway that stops reading must not keep stop() waiting.
+        if (m_stopping.load())
+            return false;
+        pollfd out{m_writeFd, POLLOUT, 0};
+        if (::poll(&out, 1, 100) <= 0)
+            continue;
+        ssize_t n = ::send(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done),
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == ENOTSOCK) // standard output
+            n = ::write(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
             return false;
         }
@@ -313,7 +321,7 @@ void HeadsetSession::wake()
 
 void HeadsetSession::setLevel(int level)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_level = level;
     if (m_setUp.load() && m_batteryEnabled) {
         m_commands.push_back({Action::Send, "AT+BIEV=2," + QByteArray::number(level) + "\r"});
@@ -325,7 +333,7 @@ void HeadsetSession::setLevel(int level)
 void HeadsetSession::send(const QByteArray &bytes)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_commands.push_back({Action::Send, bytes});
     }
     wake();
@@ -334,7 +342,7 @@ void HeadsetSession::send(const QByteArray &bytes)
 void HeadsetSession::closeCleanly()
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_commands.push_back({Action::Close, {}});
     }
     wake();
@@ -343,7 +351,7 @@ void HeadsetSession::closeCleanly()
 void HeadsetSession::breakStream(qint32 code, const QString &message)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_breakError = PlatformError(code, message);
         m_commands.push_back({Action::Break, {}});
     }
@@ -358,59 +366,59 @@ void HeadsetSession::stop()
 
 bool HeadsetSession::waitForSetUp(int timeoutMs)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     QElapsedTimer clock;
     clock.start();
     while (!m_setUp.load() && !m_ended.load() && clock.elapsed() < timeoutMs)
-        m_changed.wait(&m_mutex, 50);
+        m_changed.wait_for(lock, std::chrono::milliseconds(50));
     return m_setUp.load();
 }
 
 bool HeadsetSession::waitForFinalCount(int count, int timeoutMs)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     QElapsedTimer clock;
     clock.start();
     while (m_finals < count && clock.elapsed() < timeoutMs)
-        m_changed.wait(&m_mutex, 50);
+        m_changed.wait_for(lock, std::chrono::milliseconds(50));
     return m_finals >= count;
 }
 
 int HeadsetSession::finalCount() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_finals;
 }
 
 PlatformError HeadsetSession::breakError() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_breakError;
 }
 
 QStringList HeadsetSession::failures() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_failures;
 }
 
 QStringList HeadsetSession::transcript() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_transcript;
 }
 
 void HeadsetSession::fail(const QString &what)
 {
     note(QStringLiteral("!! ") + what);
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_failures << what;
 }
 
 void HeadsetSession::note(const QString &line)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_transcript << line;
     }
     if (m_log)

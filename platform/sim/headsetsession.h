@@ -3,9 +3,9 @@
 #include "../platformerror.h"
 
 #include <QByteArray>
-#include <QMutex>
+#include <mutex>
 #include <QStringList>
-#include <QWaitCondition>
+#include <condition_variable>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -57,6 +57,7 @@ public:
     bool isSetUp() const { return m_setUp.load(); }
     bool hasEnded() const { return m_ended.load(); }
     bool wasBroken() const { return m_broken.load(); }
+    bool wasClosed() const { return m_closed.load(); }
     // The error the program sees after breakStream().
     PlatformError breakError() const;
     int finalCount() const;
@@ -90,9 +91,10 @@ private:
     std::atomic<bool> m_ended{false};
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_broken{false};
+    std::atomic<bool> m_closed{false};
 
-    mutable QMutex m_mutex;
-    QWaitCondition m_changed;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     std::deque<Command> m_commands;
     int m_level;
     int m_finals = 0;

@@ -9,25 +9,25 @@ SimHeadset::SimHeadset(HeadsetOptions options) : m_options(options) {}
 
 SimHeadset::~SimHeadset()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     endSession();
 }
 
 void SimHeadset::refuse(qint32 code, const QString &message)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_refusal.emplace(code, message);
 }
 
 void SimHeadset::acceptAgain()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_refusal.reset();
 }
 
 SimHeadset::Accepted SimHeadset::accept()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_refusal)
         throw *m_refusal;
     endSession();
@@ -55,7 +55,7 @@ void SimHeadset::endSession()
 
 void SimHeadset::setLevel(int level)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_options.level = level;
     if (m_session)
         m_session->setLevel(level);
@@ -63,21 +63,21 @@ void SimHeadset::setLevel(int level)
 
 void SimHeadset::send(const QByteArray &bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_session)
         m_session->send(bytes);
 }
 
 void SimHeadset::closeCleanly()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_session)
         m_session->closeCleanly();
 }
 
 void SimHeadset::breakStream(qint32 code)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_session && code == kOperationAborted)
         m_session->breakStream();
     else if (m_session)
@@ -86,25 +86,25 @@ void SimHeadset::breakStream(qint32 code)
 
 void SimHeadset::hangUp()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     endSession();
 }
 
 int SimHeadset::level() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_options.level;
 }
 
 int SimHeadset::connections() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_connections;
 }
 
 std::shared_ptr<HeadsetSession> SimHeadset::session() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_session;
 }
 

@@ -3,7 +3,7 @@
 #include "headsetsession.h"
 #include "../platformerror.h"
 
-#include <QMutex>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -49,7 +49,7 @@ public:
 private:
     void endSession();
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     HeadsetOptions m_options;
     std::optional<PlatformError> m_refusal;
     std::shared_ptr<HeadsetSession> m_session;

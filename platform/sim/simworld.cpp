@@ -13,13 +13,13 @@ const QString kNotAvailable = QStringLiteral("The device is not ready for use.")
 
 void SimWorld::addDevice(const Device &device)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_devices.append(device);
 }
 
 void SimWorld::removeDevice(const QString &id)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_devices.erase(std::remove_if(m_devices.begin(), m_devices.end(),
                                    [&](const Device &d) { return d.id == id; }),
                     m_devices.end());
@@ -27,7 +27,7 @@ void SimWorld::removeDevice(const QString &id)
 
 void SimWorld::setConnected(const QString &id, bool connected)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (Device &d : m_devices)
         if (d.id == id)
             d.connected = connected;
@@ -37,7 +37,7 @@ void SimWorld::setRadioOn(bool on)
 {
     QList<std::shared_ptr<SimHeadset>> headsets;
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         m_radioOn = on;
         headsets = m_headsets.values();
     }
@@ -60,13 +60,13 @@ std::shared_ptr<SimHeadset> SimWorld::addHeadset(const QString &id, const QStrin
 void SimWorld::attachHeadset(const QString &hostName, const QString &serviceName,
                              std::shared_ptr<SimHeadset> headset)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_headsets.insert({hostName, serviceName}, std::move(headset));
 }
 
 std::shared_ptr<SimHeadset> SimWorld::headset(const QString &deviceId) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (const Device &d : m_devices)
         if (d.id == deviceId)
             for (const RfcommService &s : d.services)
@@ -77,19 +77,19 @@ std::shared_ptr<SimHeadset> SimWorld::headset(const QString &deviceId) const
 
 void SimWorld::injectFailure(Op op, const QString &key, qint32 code, const QString &message)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_failures.insert({int(op), op == Op::PairedDevices ? QString() : key}, PlatformError(code, message));
 }
 
 void SimWorld::clearFailure(Op op, const QString &key)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_failures.remove({int(op), op == Op::PairedDevices ? QString() : key});
 }
 
 int SimWorld::deviceCount() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     return m_devices.size();
 }
 
@@ -110,7 +110,7 @@ const SimWorld::Device &SimWorld::deviceOrThrow(const QString &id) const
 
 QVector<DeviceInfo> SimWorld::pairedDevices()
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     throwIfFailing(Op::PairedDevices, QString());
     QVector<DeviceInfo> out;
     out.reserve(m_devices.size());
@@ -121,7 +121,7 @@ QVector<DeviceInfo> SimWorld::pairedDevices()
 
 bool SimWorld::isConnected(const QString &deviceId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     throwIfFailing(Op::Lookup, deviceId);
     if (!m_radioOn)
         throw PlatformError(kDeviceNotAvailable, kNotAvailable);
@@ -130,7 +130,7 @@ bool SimWorld::isConnected(const QString &deviceId)
 
 QVector<RfcommService> SimWorld::rfcommServices(const QString &deviceId)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     throwIfFailing(Op::Services, deviceId);
     if (!m_radioOn)
         throw PlatformError(kDeviceNotAvailable, kNotAvailable);
@@ -146,7 +146,7 @@ SimHeadset::Accepted SimWorld::connectTo(const QString &hostName, const QString 
 {
     std::shared_ptr<SimHeadset> headset;
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         throwIfFailing(Op::Connect, hostName);
         if (!m_radioOn)
             throw PlatformError(kDeviceNotAvailable, kNotAvailable);

@@ -4,7 +4,7 @@
 #include "simheadset.h"
 
 #include <QMap>
-#include <QMutex>
+#include <mutex>
 #include <memory>
 
 namespace platform::sim {
@@ -63,7 +63,7 @@ private:
     void throwIfFailing(Op op, const QString &key) const;
     const Device &deviceOrThrow(const QString &id) const;
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QVector<Device> m_devices;
     bool m_radioOn = true;
     QMap<QPair<int, QString>, PlatformError> m_failures;

@@ -176,7 +176,7 @@ void TestConfigStore::failedSaveKeepsTheOldFileWhole()
 void TestConfigStore::oversizedFileIsNotRead()
 {
     QByteArray big = "{\"a\":\"";
-    big += QByteArray(int(ConfigStore::kMaxFileSize), 'x');
+    big += QByteArray(50 * 1024 * 1024, 'x'); // 50 MB
     big += "\"}";
     write(path(), big);
     bool opened = false;

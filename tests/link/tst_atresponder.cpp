@@ -81,6 +81,8 @@ void TestAtResponder::battery_data()
     QTest::newRow("two reports in one read") << QByteArray("AT+BIEV=2,80\rAT+BIEV=2,79\r") << 0;
     QTest::newRow("out of 32-bit range") << QByteArray("AT+BIEV=2,99999999999\r") << 0;
     QTest::newRow("CR LF around") << QByteArray("\r\nAT+BIEV=2,42\r\n") << 42;
+    QTest::newRow("NUL before the report") << QByteArray("\0AT+BIEV=2,42\r", 15) << 0;
+    QTest::newRow("NUL after the number") << QByteArray("AT+BIEV=2,42\0", 13) << 0;
 }
 
 void TestAtResponder::battery()

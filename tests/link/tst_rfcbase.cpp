@@ -6,6 +6,16 @@
 #include <QtTest>
 
 using platform::sim::HeadsetOptions;
+
+// The link's signals come from its own thread; they are relayed into this
+// thread (as an owner receives them) before a spy records them.
+class LinkRelay : public QObject
+{
+    Q_OBJECT
+signals:
+    void error(QString deviceName, QString errorMsg);
+    void battery(QString deviceName, int value);
+};
 using platform::sim::SimHeadset;
 using platform::sim::SimWorld;
 
@@ -26,11 +36,14 @@ private slots:
     void twoCommandsInOneReadGetOneReply();
     void quitDoesNotInterruptABlockedLoad();
     void stopEndsABlockedLinkAtOnce();
+    void nulBytesAndInvalidUtf8();
+    void floodingHeadsetIsServedAndStoppable();
 
 private:
     struct Link
     {
         QPointer<RFCBase> link;
+        std::unique_ptr<LinkRelay> relay;
         std::unique_ptr<QSignalSpy> errors;
         std::unique_ptr<QSignalSpy> levels;
     };
@@ -67,8 +80,12 @@ TestRfcBase::Link TestRfcBase::startLink(const QString &id)
     const auto services = m_world->rfcommServices(id);
     auto *link = new RFCBase(id, services.first().connectionHostName, services.first().connectionServiceName, *m_world);
     connect(link, &QThread::finished, link, &QObject::deleteLater, Qt::DirectConnection);
-    Link l{link, std::make_unique<QSignalSpy>(link, &RFCBase::signal_error),
-           std::make_unique<QSignalSpy>(link, &RFCBase::signal_sendBattery)};
+    auto relay = std::make_unique<LinkRelay>();
+    connect(link, &RFCBase::signal_error, relay.get(), &LinkRelay::error, Qt::QueuedConnection);
+    connect(link, &RFCBase::signal_sendBattery, relay.get(), &LinkRelay::battery, Qt::QueuedConnection);
+    Link l{link, std::move(relay), nullptr, nullptr};
+    l.errors = std::make_unique<QSignalSpy>(l.relay.get(), &LinkRelay::error);
+    l.levels = std::make_unique<QSignalSpy>(l.relay.get(), &LinkRelay::battery);
     m_links << link;
     link->start();
     return l;
@@ -222,6 +239,44 @@ void TestRfcBase::stopEndsABlockedLinkAtOnce()
     l.link->stop();
     QVERIFY(l.link->wait(2000));
     QTRY_VERIFY(l.link.isNull());
+    QCOMPARE(l.errors->count(), 0);
+}
+
+void TestRfcBase::nulBytesAndInvalidUtf8()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    const auto session = headset->session();
+    const int before = session->finalCount();
+    session->send(QByteArray("\0\0AT+BIEV=2,\xff\xfe" "7\r", 16));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
+    QCOMPARE(l.levels->at(1).at(1).toInt(), 0); // unreadable: 0
+    QCOMPARE(session->finalCount(), before + 1);
+    headset->setLevel(42); // the link goes on
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 3, 5000);
+    QCOMPARE(l.levels->at(2).at(1).toInt(), 42);
+    QVERIFY(session->failures().isEmpty());
+}
+
+void TestRfcBase::floodingHeadsetIsServedAndStoppable()
+{
+    auto headset = m_world->addHeadset("hs", "Headset");
+    Link l = startLink("hs");
+    QVERIFY(waitForSetUp(headset));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    const auto session = headset->session();
+    const int before = m_log->count("Recieved :");
+    session->send(QByteArray(4 * 1024 * 1024, 'A')); // far more than the link reads in a while
+    // Answered at the link's own pace: one load and one reply every 200 ms.
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->count("Recieved :") >= before + 3, 5000);
+    QVERIFY(m_log->count("\nWrite: ") >= before + 3);
+    QElapsedTimer clock;
+    clock.start();
+    l.link->stop();
+    QVERIFY(l.link->wait(2000));
+    QVERIFY(clock.elapsed() < 2000);
     QCOMPARE(l.errors->count(), 0);
 }
 

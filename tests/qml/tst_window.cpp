@@ -1,4 +1,5 @@
 #include "support/logcapture.h"
+#include "support/quickitems.h"
 
 #include <QAbstractItemModel>
 #include <QJsonDocument>
@@ -75,37 +76,19 @@ QVariant TestWindow::role(int row, const char *name) const
     return m_model->data(m_model->index(row, 0), m_model->roleNames().key(name));
 }
 
-namespace {
-// Items by object name, through the visual tree (list delegates have no QObject parent).
-void collect(QQuickItem *item, const QString &name, QList<QQuickItem *> &out)
-{
-    for (QQuickItem *child : item->childItems()) {
-        if (child->objectName() == name)
-            out << child;
-        collect(child, name, out);
-    }
-}
-} // namespace
-
 QList<QQuickItem *> TestWindow::cards() const
 {
-    QList<QQuickItem *> out;
-    collect(m_window->contentItem(), "deviceItem", out);
-    std::sort(out.begin(), out.end(), [](QQuickItem *a, QQuickItem *b) { return a->mapToScene({}).y() < b->mapToScene({}).y(); });
-    return out;
+    return deviceCards(m_window);
 }
 
 QQuickItem *TestWindow::child(QQuickItem *card, const char *name) const
 {
-    QList<QQuickItem *> out;
-    collect(card, name, out);
-    return out.value(0);
+    return findItem(card, name);
 }
 
 void TestWindow::click(QQuickItem *item)
 {
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    clickItem(m_window, item);
 }
 
 void TestWindow::registeredDeviceShowsItsNameOnly()

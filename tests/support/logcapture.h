@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -13,11 +13,11 @@ public:
     LogCapture() { Q_ASSERT(!s_instance); s_instance = this; m_previous = qInstallMessageHandler(&LogCapture::handle); }
     ~LogCapture() { qInstallMessageHandler(m_previous); s_instance = nullptr; }
 
-    QStringList lines() const { QMutexLocker lock(&m_mutex); return m_lines; }
-    void clear() { QMutexLocker lock(&m_mutex); m_lines.clear(); }
+    QStringList lines() const { std::unique_lock<std::mutex> lock(m_mutex); return m_lines; }
+    void clear() { std::unique_lock<std::mutex> lock(m_mutex); m_lines.clear(); }
     int count(const QString &fragment) const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         int n = 0;
         for (const QString &line : m_lines)
             n += line.contains(fragment) ? 1 : 0;
@@ -28,7 +28,7 @@ private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (LogCapture *self = s_instance) {
-            QMutexLocker lock(&self->m_mutex);
+            std::lock_guard<std::mutex> lock(self->m_mutex);
             self->m_lines << message;
         }
         if (type != QtDebugMsg && type != QtInfoMsg && s_instance && s_instance->m_previous)
@@ -37,6 +37,6 @@ private:
 
     static inline LogCapture *s_instance = nullptr;
     QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QStringList m_lines;
 };
