@@ -21,7 +21,8 @@ void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url)
                      Qt::QueuedConnection);
 }
 
-int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth)
+int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
+                  const std::function<void(QQmlApplicationEngine &)> &onWindowLoaded)
 {
     AppManager appManager;
 
@@ -42,6 +43,8 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth)
     const QUrl url(QStringLiteral("qrc:/qml/main.qml"), QUrl::TolerantMode);
     exitWhenWindowMissing(engine, url);
     engine.load(url);
+    if (onWindowLoaded)
+        onWindowLoaded(engine);
 
     RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());
 

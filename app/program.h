@@ -16,4 +16,7 @@ void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url);
 // The whole program: start-up, the event loop and the orderly exit. The
 // Bluetooth it runs on is made once the application object exists.
 using BluetoothFactory = std::function<std::shared_ptr<platform::Bluetooth>()>;
-int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth);
+// onWindowLoaded (optional) sees the engine right after the window document
+// is loaded; the benchmarks use it.
+int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
+                  const std::function<void(QQmlApplicationEngine &)> &onWindowLoaded = {});

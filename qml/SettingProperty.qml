@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtGraphicalEffects 1.15
 
 // A labelled text field for one setting. Not used by the window.
 Rectangle {
@@ -12,6 +13,13 @@ Rectangle {
     property bool isEdit: false
 
     signal editProperyValue(string value)
+
+    layer.enabled: isEdit
+    layer.effect: Glow {
+        radius: 4
+        samples: 9
+        color: "#40727CF5"
+    }
 
     Text {
         id: label

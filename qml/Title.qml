@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Window 2.15
+import QtGraphicalEffects 1.15
 
 // A white top bar with a red close dot, for a frameless window. Not used by
 // the window.
@@ -11,6 +12,14 @@ Rectangle {
     color: "white"
 
     signal close()
+
+    layer.enabled: true
+    layer.effect: DropShadow {
+        radius: 8
+        samples: 17
+        color: "#30000000"
+        verticalOffset: 2
+    }
 
     // Moves the window by an offset, keeping it off the screen's top and left edge.
     function setDlgPoint(dlgX, dlgY) {

@@ -330,22 +330,23 @@ void HeadsetSession::setLevel(int level)
     }
 }
 
-void HeadsetSession::send(const QByteArray &bytes)
+void HeadsetSession::post(Action action, const QByteArray &bytes)
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_commands.push_back({Action::Send, bytes});
+        m_commands.push_back({action, bytes});
     }
     wake();
 }
 
+void HeadsetSession::send(const QByteArray &bytes)
+{
+    post(Action::Send, bytes);
+}
+
 void HeadsetSession::closeCleanly()
 {
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_commands.push_back({Action::Close, {}});
-    }
-    wake();
+    post(Action::Close);
 }
 
 void HeadsetSession::breakStream(qint32 code, const QString &message)
@@ -353,9 +354,8 @@ void HeadsetSession::breakStream(qint32 code, const QString &message)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_breakError = PlatformError(code, message);
-        m_commands.push_back({Action::Break, {}});
     }
-    wake();
+    post(Action::Break);
 }
 
 void HeadsetSession::stop()

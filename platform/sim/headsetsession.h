@@ -68,6 +68,7 @@ private:
     enum class Action { Send, Close, Break };
     struct Command { Action action; QByteArray bytes; };
 
+    void post(Action action, const QByteArray &bytes = {});
     bool serviceLevelConnection();
     bool exchange(const QByteArray &command, QStringList *infoLines);
     bool readReplies(QStringList *infoLines, bool *gotFinal, int timeoutMs);

@@ -49,6 +49,9 @@ private:
     };
     Link startLink(const QString &id);
     bool waitForSetUp(const std::shared_ptr<SimHeadset> &headset);
+    // A headset "hs" and its link, set up, first level reported, the link
+    // waiting in its load.
+    std::shared_ptr<SimHeadset> talkingHeadset(Link &link);
 
     std::shared_ptr<SimWorld> m_world;
     std::unique_ptr<LogCapture> m_log;
@@ -98,12 +101,22 @@ bool TestRfcBase::waitForSetUp(const std::shared_ptr<SimHeadset> &headset)
     return headset->session() && headset->session()->waitForSetUp(10000);
 }
 
-void TestRfcBase::reportsEveryLevelAfterTheSetUp()
+std::shared_ptr<SimHeadset> TestRfcBase::talkingHeadset(Link &l)
 {
     auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    l = startLink("hs");
+    if (!waitForSetUp(headset))
+        return nullptr;
+    for (int i = 0; i < 250 && l.levels->count() < 1; ++i)
+        QTest::qWait(20);
+    return l.levels->count() == 1 ? headset : nullptr;
+}
+
+void TestRfcBase::reportsEveryLevelAfterTheSetUp()
+{
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     headset->setLevel(85);
     QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
     headset->setLevel(20);
@@ -139,10 +152,9 @@ void TestRfcBase::refusedConnectionReportsOnceAndEnds()
 
 void TestRfcBase::brokenStreamMeansSwitchedOff()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     headset->breakStream();
     QTRY_COMPARE_WITH_TIMEOUT(l.errors->count(), 1, 5000);
     QCOMPARE(l.errors->at(0).at(1).toString(), QStringLiteral("蓝牙设备已关闭"));
@@ -153,10 +165,9 @@ void TestRfcBase::brokenStreamMeansSwitchedOff()
 
 void TestRfcBase::otherReadErrorsPassTheirText()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000); // the link waits in its load
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     headset->breakStream(qint32(0x80070079u));
     QTRY_COMPARE_WITH_TIMEOUT(l.errors->count(), 1, 5000);
     QCOMPARE(l.errors->at(0).at(1).toString(), QStringLiteral("Simulated failure %1").arg(qint32(0x80070079u)));
@@ -165,10 +176,9 @@ void TestRfcBase::otherReadErrorsPassTheirText()
 
 void TestRfcBase::cleanCloseWaitsForQuit()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     headset->closeCleanly();
     QTRY_COMPARE_WITH_TIMEOUT(m_log->count("Not Data"), 1, 5000);
     QTest::qWait(300);
@@ -182,10 +192,9 @@ void TestRfcBase::cleanCloseWaitsForQuit()
 
 void TestRfcBase::burstIsAnsweredInSeveralReplies()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     const auto session = headset->session();
     const int before = session->finalCount();
     const int readsBefore = m_log->count("Recieved :");
@@ -197,10 +206,9 @@ void TestRfcBase::burstIsAnsweredInSeveralReplies()
 
 void TestRfcBase::twoCommandsInOneReadGetOneReply()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     const auto session = headset->session();
     const int before = session->finalCount();
     session->send("AT+VGS=9\rAT+BIEV=2,50\r");
@@ -214,10 +222,9 @@ void TestRfcBase::twoCommandsInOneReadGetOneReply()
 
 void TestRfcBase::quitDoesNotInterruptABlockedLoad()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     l.link->quit();
     QTest::qWait(500);
     QVERIFY(l.link && l.link->isRunning());
@@ -244,10 +251,9 @@ void TestRfcBase::stopEndsABlockedLinkAtOnce()
 
 void TestRfcBase::nulBytesAndInvalidUtf8()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     const auto session = headset->session();
     const int before = session->finalCount();
     session->send(QByteArray("\0\0AT+BIEV=2,\xff\xfe" "7\r", 16));
@@ -262,10 +268,9 @@ void TestRfcBase::nulBytesAndInvalidUtf8()
 
 void TestRfcBase::floodingHeadsetIsServedAndStoppable()
 {
-    auto headset = m_world->addHeadset("hs", "Headset");
-    Link l = startLink("hs");
-    QVERIFY(waitForSetUp(headset));
-    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 1, 5000);
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
     const auto session = headset->session();
     const int before = m_log->count("Recieved :");
     session->send(QByteArray(4 * 1024 * 1024, 'A')); // far more than the link reads in a while

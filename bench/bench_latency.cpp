@@ -1,0 +1,129 @@
+// Report-to-screen latency: from the moment a simulated headset is told to
+// report a level to the moment the window's row holds it as BatteryValue,
+// through the real wiring. Each report reaches a link that waits in its load.
+//   bench_latency [reports=500]
+#include "app/wiring.h"
+#include "devices/rfcmanager.h"
+#include "platform/sim/simworld.h"
+#include "ui/appmanager.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QQmlApplicationEngine>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type >= QtWarningMsg)
+        QTextStream(stderr) << message << "\n";
+}
+
+struct Result
+{
+    int headsets;
+    QVector<double> ms;
+};
+
+Result measure(int headsets, int reports)
+{
+    QTemporaryDir home;
+    auto world = std::make_shared<platform::sim::SimWorld>();
+    QJsonObject profiles;
+    QList<std::shared_ptr<platform::sim::SimHeadset>> list;
+    QStringList ids;
+    for (int i = 0; i < headsets; ++i) {
+        const QString id = QStringLiteral("h%1").arg(i);
+        list << world->addHeadset(id, id);
+        ids << id;
+        profiles.insert(id, QJsonObject{{"listen", true}});
+    }
+    QFile config(home.filePath("kestrolune.json"));
+    config.open(QIODevice::WriteOnly);
+    config.write(QJsonDocument(profiles).toJson());
+    config.close();
+
+    AppManager app;
+    app.setConfigPath(config.fileName());
+    QQmlApplicationEngine engine;
+    engine.load(QUrl("qrc:/qml/main.qml"));
+    auto *model = engine.rootObjects().first()->findChild<QAbstractItemModel *>("deviceModel");
+    const int idRole = model->roleNames().key("Id");
+    const int batteryRole = model->roleNames().key("BatteryValue");
+
+    QHash<QString, Clock::time_point> shownAt;
+    QHash<QString, int> shownValue;
+    QObject::connect(model, &QAbstractItemModel::dataChanged, model, [&](const QModelIndex &i, const QModelIndex &, const QVector<int> &) {
+        const QString id = model->data(i, idRole).toString();
+        shownValue[id] = model->data(i, batteryRole).toInt();
+        shownAt[id] = Clock::now();
+    });
+    RFCManager *manager = startDeviceManagement(engine, app, world);
+
+    auto waitFor = [](const std::function<bool()> &done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    };
+    // All links up and their first report shown.
+    waitFor([&] { return shownValue.size() == headsets; }, 30000);
+
+    Result result{headsets, {}};
+    int level = 0;
+    while (result.ms.size() < reports) {
+        level = level == 90 ? 10 : level + 1;
+        QHash<QString, Clock::time_point> sentAt;
+        for (int i = 0; i < headsets; ++i) {
+            sentAt[ids[i]] = Clock::now();
+            list[i]->setLevel(level);
+        }
+        if (!waitFor([&] {
+                return std::all_of(ids.cbegin(), ids.cend(), [&](const QString &id) { return shownValue.value(id) == level; });
+            }, 5000)) {
+            QTextStream(stderr) << "a report did not arrive\n";
+            break;
+        }
+        for (const QString &id : ids)
+            result.ms << std::chrono::duration<double, std::milli>(shownAt[id] - sentAt[id]).count();
+        // Past the link's 200 ms pause: the next report finds it in its load.
+        waitFor([] { return false; }, 230);
+    }
+    stopDeviceManagement(manager, app);
+    return result;
+}
+
+double percentile(QVector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[std::min<int>(v.size() - 1, int(p * (v.size() - 1) + 0.5))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qInstallMessageHandler(quiet);
+    QApplication application(argc, argv);
+    const int reports = argc > 1 ? QString(argv[1]).toInt() : 500;
+    QTextStream out(stdout);
+    out << "| headsets | reports | p50 ms | p99 ms | max ms |\n|---|---|---|---|---|\n";
+    for (int headsets : {1, 8}) {
+        const Result r = measure(headsets, reports);
+        out << "| " << r.headsets << " | " << r.ms.size() << " | " << QString::number(percentile(r.ms, 0.5), 'f', 2)
+            << " | " << QString::number(percentile(r.ms, 0.99), 'f', 2) << " | "
+            << QString::number(percentile(r.ms, 1.0), 'f', 2) << " |\n";
+        out.flush();
+    }
+    return 0;
+}

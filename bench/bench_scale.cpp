@@ -1,0 +1,120 @@
+// Scale: one scan cycle (enumeration and reconciliation) with 10, 100 and
+// 1000 paired devices, in the simulated world and against a mocked BlueZ;
+// and the window with 1000 rows.
+#include "devices/enumeration.h"
+#include "devices/scancycle.h"
+#include "platform/sim/simworld.h"
+#ifdef KESTROLUNE_BLUEZ
+#include "platform/bluez/bluezbluetooth.h"
+#include "tests/platform/mockbluez.h"
+#endif
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QQmlApplicationEngine>
+#include <QTextStream>
+#include <algorithm>
+
+namespace {
+
+void quiet(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type >= QtWarningMsg)
+        QTextStream(stderr) << message << "\n";
+}
+
+double median(QVector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+QString ms(double value) { return QString::number(value, 'f', 3); }
+
+// Milliseconds per full cycle, steady state (every device already known).
+double cycleMs(platform::Bluetooth &bluetooth, int rounds)
+{
+    QMap<QString, QDateTime> lastSeen;
+    QJsonObject profiles;
+    QVector<double> times;
+    for (int r = 0; r < rounds + 1; ++r) {
+        QElapsedTimer t;
+        t.start();
+        const QJsonArray records = enumeratePairedDevices(bluetooth, [](const QString &) {});
+        reconcileScan(records, profiles, lastSeen, QDateTime::currentDateTime(), [](const QString &) { return false; });
+        if (r > 0)
+            times << t.nsecsElapsed() / 1e6;
+    }
+    return median(times);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qInstallMessageHandler(quiet);
+    QApplication application(argc, argv);
+    QTextStream out(stdout);
+    const QList<int> sizes{10, 100, 1000};
+
+    out << "| devices | simulated world, ms per cycle | mocked BlueZ, ms per cycle |\n|---|---|---|\n";
+#ifdef KESTROLUNE_BLUEZ
+    MockBluez bus;
+#endif
+    for (int n : sizes) {
+        platform::sim::SimWorld world;
+        for (int i = 0; i < n; ++i) {
+            const QString id = QStringLiteral("dev-%1").arg(i, 4, 10, QLatin1Char('0'));
+            world.addDevice({id, id, i % 3 == 0,
+                             {{platform::sim::SimWorld::kHandsFreeUuid, "hf-" + id, "host-" + id},
+                              {QUuid("{0000110b-0000-1000-8000-00805f9b34fb}"), "a2dp-" + id, "host-" + id}}});
+        }
+        const double sim = cycleMs(world, 20);
+        QString bluez = "n/a";
+#ifdef KESTROLUNE_BLUEZ
+        if (bus.busRunning() && bus.startBluez()) {
+            bus.addAdapter("hci0");
+            for (int i = 0; i < n; ++i) {
+                const QString address = QStringLiteral("AA:BB:CC:%1:%2:%3").arg(i / 10000 % 100, 2, 10, QLatin1Char('0'))
+                                            .arg(i / 100 % 100, 2, 10, QLatin1Char('0')).arg(i % 100, 2, 10, QLatin1Char('0'));
+                bus.addDevice("hci0", address, QStringLiteral("Device %1").arg(i), true);
+            }
+            platform::bluez::BluezBluetooth bluetooth;
+            bluez = ms(cycleMs(bluetooth, 10));
+            bus.stopBluez();
+        }
+#endif
+        out << "| " << n << " | " << ms(sim) << " | " << bluez << " |\n";
+        out.flush();
+    }
+
+    // The window with 1000 rows.
+    QQmlApplicationEngine engine;
+    engine.load(QUrl("qrc:/qml/main.qml"));
+    QObject *window = engine.rootObjects().first();
+    const int rows = 1000;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < rows; ++i) {
+        const QJsonObject record{{"Id", QStringLiteral("dev-%1").arg(i)}, {"Name", QStringLiteral("Device %1").arg(i)}, {"Status", true}};
+        QMetaObject::invokeMethod(window, "registerToIndex", Q_ARG(QVariant, QVariant::fromValue(record)));
+    }
+    QCoreApplication::processEvents();
+    const double registerMs = t.nsecsElapsed() / 1e6;
+    auto update = [&](const QString &id) {
+        QVector<double> times;
+        for (int k = 0; k < 50; ++k) {
+            QElapsedTimer u;
+            u.start();
+            QMetaObject::invokeMethod(window, "updateDeviceBatteryValue", Q_ARG(QVariant, id), Q_ARG(QVariant, k));
+            times << u.nsecsElapsed() / 1e6;
+        }
+        return median(times);
+    };
+    out << "\n| window with " << rows << " rows | ms |\n|---|---|\n";
+    out << "| register all rows | " << ms(registerMs) << " |\n";
+    out << "| update the first row | " << ms(update("dev-0")) << " |\n";
+    out << "| update the last row | " << ms(update(QStringLiteral("dev-%1").arg(rows - 1))) << " |\n";
+    return 0;
+}
