@@ -1,7 +1,7 @@
 // Report-to-screen latency: from the moment a simulated headset is told to
 // report a level to the moment the window's row holds it as BatteryValue,
 // through the real wiring. Each report reaches a link that waits in its load.
-//   bench_latency [reports=500]
+//   bench_latency [reports=500] [table file, default standard output]
 #include "app/wiring.h"
 #include "devices/rfcmanager.h"
 #include "platform/sim/simworld.h"
@@ -57,14 +57,13 @@ Result measure(int headsets, int reports)
     QQmlApplicationEngine engine;
     engine.load(QUrl("qrc:/qml/main.qml"));
     auto *model = engine.rootObjects().first()->findChild<QAbstractItemModel *>("deviceModel");
-    const int idRole = model->roleNames().key("Id");
-    const int batteryRole = model->roleNames().key("BatteryValue");
 
     QHash<QString, Clock::time_point> shownAt;
     QHash<QString, int> shownValue;
     QObject::connect(model, &QAbstractItemModel::dataChanged, model, [&](const QModelIndex &i, const QModelIndex &, const QVector<int> &) {
-        const QString id = model->data(i, idRole).toString();
-        shownValue[id] = model->data(i, batteryRole).toInt();
+        // The model has its roles once the first row is in.
+        const QString id = model->data(i, model->roleNames().key("Id")).toString();
+        shownValue[id] = model->data(i, model->roleNames().key("BatteryValue")).toInt();
         shownAt[id] = Clock::now();
     });
     RFCManager *manager = startDeviceManagement(engine, app, world);
@@ -77,7 +76,10 @@ Result measure(int headsets, int reports)
         return done();
     };
     // All links up and their first report shown.
-    waitFor([&] { return shownValue.size() == headsets; }, 30000);
+    if (!waitFor([&] { return shownValue.size() == headsets; }, 30000))
+        QTextStream(stderr) << "links not up: " << shownValue.size() << " of " << headsets << "\n";
+
+    waitFor([] { return false; }, 230); // past the pause after the first report
 
     Result result{headsets, {}};
     int level = 0;
@@ -116,7 +118,9 @@ int main(int argc, char **argv)
     qInstallMessageHandler(quiet);
     QApplication application(argc, argv);
     const int reports = argc > 1 ? QString(argv[1]).toInt() : 500;
-    QTextStream out(stdout);
+    QFile table(argc > 2 ? QString(argv[2]) : QStringLiteral("/dev/stdout"));
+    table.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QTextStream out(&table);
     out << "| headsets | reports | p50 ms | p99 ms | max ms |\n|---|---|---|---|---|\n";
     for (int headsets : {1, 8}) {
         const Result r = measure(headsets, reports);

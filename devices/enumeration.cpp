@@ -30,12 +30,17 @@ QJsonArray enumeratePairedDevices(platform::Bluetooth &bluetooth,
             record.insert("Status", bluetooth.isConnected(info.id));
             const QVector<platform::RfcommService> services = bluetooth.rfcommServices(info.id);
             QJsonArray serviceRecords;
+            // Filling a copy of a record that already has the three keys
+            // is much cheaper than building each record key by key.
+            static const QJsonObject blank{{"ServiceId", QString()},
+                                           {"ConnectionServiceName", QString()},
+                                           {"ConnectionHostName", QString()}};
             for (const platform::RfcommService &s : services) {
-                serviceRecords.append(QJsonObject{
-                    {"ServiceId", platform::uuidText(s.serviceId)},
-                    {"ConnectionServiceName", s.connectionServiceName},
-                    {"ConnectionHostName", s.connectionHostName},
-                });
+                QJsonObject service = blank;
+                service["ServiceId"] = platform::uuidText(s.serviceId);
+                service["ConnectionServiceName"] = s.connectionServiceName;
+                service["ConnectionHostName"] = s.connectionHostName;
+                serviceRecords.append(service);
             }
             record.insert("Services", serviceRecords);
         } catch (const PlatformError &e) {

@@ -3,9 +3,9 @@
 
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDebug>
+#include <QSet>
 
 namespace platform::bluez {
 
@@ -15,15 +15,56 @@ const QString kService = QStringLiteral("org.bluez");
 const QString kDevice = QStringLiteral("org.bluez.Device1");
 const QString kAdapter = QStringLiteral("org.bluez.Adapter1");
 
-using ManagedObjects = QMap<QDBusObjectPath, QMap<QString, QVariantMap>>;
+// Takes apart a GetManagedObjects reply (a{oa{sa{sv}}}), keeping only the
+// properties the program reads. Everything else is skipped without being
+// converted: a container left early is stepped over whole, which keeps a pass
+// over a thousand devices cheap.
+QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &reply)
+{
+    static const QMap<QString, QSet<QString>> wanted{
+        {kDevice, {"Address", "Alias", "Paired", "Connected", "UUIDs", "Adapter"}},
+        {kAdapter, {"Powered"}},
+    };
+    QMap<QString, QMap<QString, QVariantMap>> objects;
+    reply.beginMap();
+    while (!reply.atEnd()) {
+        reply.beginMapEntry();
+        QDBusObjectPath path;
+        reply >> path;
+        reply.beginMap();
+        while (!reply.atEnd()) {
+            reply.beginMapEntry();
+            QString interface;
+            reply >> interface;
+            const auto keys = wanted.constFind(interface);
+            if (keys != wanted.constEnd()) {
+                QVariantMap &properties = objects[path.path()][interface];
+                reply.beginMap();
+                while (!reply.atEnd()) {
+                    reply.beginMapEntry();
+                    QString key;
+                    reply >> key;
+                    if (keys->contains(key)) {
+                        QDBusVariant value;
+                        reply >> value;
+                        properties.insert(key, value.variant());
+                    }
+                    reply.endMapEntry();
+                }
+                reply.endMap();
+            }
+            reply.endMapEntry();
+        }
+        reply.endMap();
+        reply.endMapEntry();
+    }
+    reply.endMap();
+    return objects;
+}
 
 } // namespace
 
-BluezBluetooth::BluezBluetooth()
-{
-    qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
-    qDBusRegisterMetaType<ManagedObjects>();
-}
+BluezBluetooth::BluezBluetooth() = default;
 
 void BluezBluetooth::noteReachable(bool reachable, const QString &why)
 {
@@ -60,9 +101,7 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
         return {};
     }
     noteReachable(true, {});
-    const ManagedObjects objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it)
-        m_snapshot.insert(it.key().path(), it.value());
+    m_snapshot = wantedProperties(reply.arguments().first().value<QDBusArgument>());
 
     // Object paths sort adapters before their devices and keep a stable order.
     QVector<DeviceInfo> devices;

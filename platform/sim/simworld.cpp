@@ -14,6 +14,8 @@ const QString kNotAvailable = QStringLiteral("The device is not ready for use.")
 void SimWorld::addDevice(const Device &device)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_index.contains(device.id))
+        m_index.insert(device.id, m_devices.size());
     m_devices.append(device);
 }
 
@@ -23,14 +25,15 @@ void SimWorld::removeDevice(const QString &id)
     m_devices.erase(std::remove_if(m_devices.begin(), m_devices.end(),
                                    [&](const Device &d) { return d.id == id; }),
                     m_devices.end());
+    reindex();
 }
 
 void SimWorld::setConnected(const QString &id, bool connected)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    for (Device &d : m_devices)
-        if (d.id == id)
-            d.connected = connected;
+    const int at = m_index.value(id, -1);
+    if (at >= 0)
+        m_devices[at].connected = connected;
 }
 
 void SimWorld::setRadioOn(bool on)
@@ -102,10 +105,17 @@ void SimWorld::throwIfFailing(Op op, const QString &key) const
 
 const SimWorld::Device &SimWorld::deviceOrThrow(const QString &id) const
 {
-    for (const Device &d : m_devices)
-        if (d.id == id)
-            return d;
-    throw PlatformError(kDeviceNotAvailable, kNotAvailable);
+    const int at = m_index.value(id, -1);
+    if (at < 0)
+        throw PlatformError(kDeviceNotAvailable, kNotAvailable);
+    return m_devices[at];
+}
+
+void SimWorld::reindex()
+{
+    m_index.clear();
+    for (int i = m_devices.size() - 1; i >= 0; --i) // the first of equal Ids wins
+        m_index.insert(m_devices[i].id, i);
 }
 
 QVector<DeviceInfo> SimWorld::pairedDevices()

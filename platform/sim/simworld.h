@@ -3,6 +3,7 @@
 #include "../bluetooth.h"
 #include "simheadset.h"
 
+#include <QHash>
 #include <QMap>
 #include <mutex>
 #include <memory>
@@ -62,9 +63,11 @@ public:
 private:
     void throwIfFailing(Op op, const QString &key) const;
     const Device &deviceOrThrow(const QString &id) const;
+    void reindex();
 
     mutable std::mutex m_mutex;
     QVector<Device> m_devices;
+    QHash<QString, int> m_index; // Id -> first device with it
     bool m_radioOn = true;
     QMap<QPair<int, QString>, PlatformError> m_failures;
     QMap<QPair<QString, QString>, std::shared_ptr<SimHeadset>> m_headsets;
