@@ -1,7 +1,7 @@
 #include "headsetsession.h"
+#include "agreplies.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <poll.h>
@@ -63,85 +63,54 @@ void HeadsetSession::run()
 
 bool HeadsetSession::serviceLevelConnection()
 {
+    using namespace agreplies;
     QStringList info;
+    QString error;
+    const auto failed = [&] {
+        fail(error);
+        return false;
+    };
+
     if (!exchange("AT+BRSF=" + QByteArray::number(m_options.features) + "\r", &info))
         return false;
-    static const QRegularExpression brsf(QStringLiteral("^\\+BRSF: ?(\\d+)$"));
-    const auto brsfMatch = info.size() == 1 ? brsf.match(info.first()) : QRegularExpressionMatch();
-    if (!brsfMatch.hasMatch()) {
-        fail(QStringLiteral("AT+BRSF: expected one \"+BRSF: <features>\" line, got [%1]").arg(info.join(", ")));
-        return false;
-    }
-    const int ag = brsfMatch.captured(1).toInt();
+    const std::optional<int> ag = features(info, &error);
+    if (!ag)
+        return failed();
 
-    if ((ag & kAgCodecNegotiation) && (m_options.features & kHfCodecNegotiation)
+    if ((*ag & kAgCodecNegotiation) && (m_options.features & kHfCodecNegotiation)
         && !exchange("AT+BAC=1,2\r", &info))
         return false;
 
     if (!exchange("AT+CIND=?\r", &info))
         return false;
-    static const QRegularExpression group(QStringLiteral("\\(\"([a-z]+)\",\\((\\d+)[-,](\\d+)\\)\\)"));
-    QVector<int> maxima;
-    QStringList names;
-    if (info.size() == 1 && info.first().startsWith(QLatin1String("+CIND: "))) {
-        auto it = group.globalMatch(info.first());
-        while (it.hasNext()) {
-            const auto m = it.next();
-            names << m.captured(1);
-            maxima << m.captured(3).toInt();
-        }
-    }
-    if (names.isEmpty() || !names.contains(QLatin1String("service"))
-        || !names.contains(QLatin1String("call"))) {
-        fail(QStringLiteral("AT+CIND=?: malformed indicator list [%1]").arg(info.join(", ")));
-        return false;
-    }
-
+    const auto maxima = indicatorRanges(info, &error);
+    if (!maxima)
+        return failed();
     if (!exchange("AT+CIND?\r", &info))
         return false;
-    static const QRegularExpression values(QStringLiteral("^\\+CIND: ?(\\d+(,\\d+)*)$"));
-    const auto valuesMatch = info.size() == 1 ? values.match(info.first()) : QRegularExpressionMatch();
-    const QStringList parts = valuesMatch.hasMatch() ? valuesMatch.captured(1).split(QLatin1Char(','))
-                                                     : QStringList();
-    bool inRange = parts.size() == maxima.size();
-    for (int i = 0; inRange && i < parts.size(); ++i)
-        inRange = parts[i].toInt() <= maxima[i];
-    if (!inRange) {
-        fail(QStringLiteral("AT+CIND?: values [%1] do not match the %2 indicators listed")
-                 .arg(info.join(", ")).arg(maxima.size()));
-        return false;
-    }
+    if (!indicatorValuesFit(info, *maxima, &error))
+        return failed();
 
     if (!exchange("AT+CMER=3,0,0,1\r", &info))
         return false;
 
     // Many hands-free units accept a bare OK here although the AG advertises
     // three-way calling; so do we.
-    if ((ag & kAgThreeWay) && (m_options.features & kHfThreeWay) && !exchange("AT+CHLD=?\r", &info))
+    if ((*ag & kAgThreeWay) && (m_options.features & kHfThreeWay) && !exchange("AT+CHLD=?\r", &info))
         return false;
 
-    if ((ag & kAgHfIndicators) && (m_options.features & kHfIndicators)) {
+    if ((*ag & kAgHfIndicators) && (m_options.features & kHfIndicators)) {
         if (!exchange("AT+BIND=1,2\r", &info) || !exchange("AT+BIND=?\r", &info))
             return false;
-        static const QRegularExpression supported(QStringLiteral("^\\+BIND: ?\\(([\\d,]+)\\)$"));
-        const auto s = info.size() == 1 ? supported.match(info.first()) : QRegularExpressionMatch();
-        if (!s.hasMatch()) {
-            fail(QStringLiteral("AT+BIND=?: expected \"+BIND: (<indicators>)\", got [%1]").arg(info.join(", ")));
-            return false;
-        }
-        const bool agHasBattery = s.captured(1).split(QLatin1Char(',')).contains(QLatin1String("2"));
+        const auto agHasBattery = supportsBattery(info, &error);
+        if (!agHasBattery)
+            return failed();
         if (!exchange("AT+BIND?\r", &info))
             return false;
-        static const QRegularExpression state(QStringLiteral("^\\+BIND: ?(\\d+), ?([01])$"));
-        for (const QString &line : qAsConst(info)) {
-            const auto m = state.match(line);
-            if (!m.hasMatch()) {
-                fail(QStringLiteral("AT+BIND?: malformed line \"%1\"").arg(line));
-                return false;
-            }
-            if (m.captured(1) == QLatin1String("2"))
-                m_batteryEnabled = agHasBattery && m.captured(2) == QLatin1String("1");
-        }
+        const auto enabled = batteryEnabled(info, &error);
+        if (!enabled)
+            return failed();
+        m_batteryEnabled = *agHasBattery && *enabled;
     }
     note(QStringLiteral("-- service level connection established"));
     return true;
