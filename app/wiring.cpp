@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QQmlApplicationEngine>
 
+#include <functional>
+
 namespace {
 
 QObject *windowOf(QQmlApplicationEngine &engine)
@@ -15,46 +17,40 @@ QObject *windowOf(QQmlApplicationEngine &engine)
     return roots.isEmpty() ? nullptr : roots.first();
 }
 
-// Calls a window function by name from a device-manager signal. The window
-// is looked up afresh at every call, in the GUI thread; a forwarder that
-// runs after the engine is gone does nothing.
+// Calls a window function by name from a device-manager signal, each
+// argument wrapped in a QVariant. window() finds the window at every call;
+// the call does nothing when there is none.
 class Forwarder
 {
 public:
-    Forwarder(QQmlApplicationEngine &engine, const char *function)
-        : m_engine(&engine), m_function(function) {}
+    Forwarder(std::function<QObject *()> window, const char *function)
+        : m_window(std::move(window)), m_function(function) {}
+
+    // Forwarders that run in the GUI thread look the window up afresh, and
+    // find none once the engine is gone.
+    static Forwarder inGuiThread(QQmlApplicationEngine &engine, const char *function)
+    {
+        const QPointer<QQmlApplicationEngine> guard(&engine);
+        return Forwarder([guard] { return guard ? windowOf(*guard) : nullptr; }, function);
+    }
+
+    // Forwarders that run in the registry's own thread hold the window taken
+    // at start, since the engine's list of root objects belongs to the GUI
+    // thread. The call itself is queued into the GUI thread.
+    static Forwarder inRegistryThread(QObject *window, const char *function)
+    {
+        return Forwarder([window] { return window; }, function);
+    }
 
     template <typename... Args>
     void operator()(Args... args) const
     {
-        if (!m_engine)
-            return;
-        QObject *window = windowOf(*m_engine);
-        if (window)
+        if (QObject *window = m_window())
             QMetaObject::invokeMethod(window, m_function, Qt::AutoConnection, Q_ARG(QVariant, QVariant::fromValue(args))...);
     }
 
 private:
-    QPointer<QQmlApplicationEngine> m_engine;
-    const char *m_function;
-};
-
-// The same for the forwarders that run in the registry's own thread: they
-// hold the window taken at start, since the engine's list of root objects
-// belongs to the GUI thread. The call itself is queued into the GUI thread.
-class ThreadForwarder
-{
-public:
-    ThreadForwarder(QObject *window, const char *function) : m_window(window), m_function(function) {}
-
-    template <typename... Args>
-    void operator()(Args... args) const
-    {
-        QMetaObject::invokeMethod(m_window, m_function, Qt::AutoConnection, Q_ARG(QVariant, QVariant::fromValue(args))...);
-    }
-
-private:
-    QObject *m_window;
+    std::function<QObject *()> m_window;
     const char *m_function;
 };
 
@@ -90,15 +86,15 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
     using SystemNotice = void (RFCManager::*)(QString);
     // #5 .. #12
     QObject::connect(manager, &RFCManager::signal_registerToIndex, manager,
-                     ThreadForwarder(window, "registerToIndex"), Qt::DirectConnection);
+                     Forwarder::inRegistryThread(window, "registerToIndex"), Qt::DirectConnection);
     QObject::connect(manager, &RFCManager::signal_unregisterFromIndex, manager,
-                     ThreadForwarder(window, "unregisterFromIndex"), Qt::DirectConnection);
+                     Forwarder::inRegistryThread(window, "unregisterFromIndex"), Qt::DirectConnection);
     QObject::connect(manager, static_cast<ErrorForDevice>(&RFCManager::signal_getErrorMessage), app,
-                     Forwarder(engine, "updateDeviceErrorMessage"), Qt::AutoConnection);
+                     Forwarder::inGuiThread(engine, "updateDeviceErrorMessage"), Qt::AutoConnection);
     QObject::connect(manager, static_cast<SystemNotice>(&RFCManager::signal_getErrorMessage), app,
-                     Forwarder(engine, "updateSystemNotify"), Qt::AutoConnection);
+                     Forwarder::inGuiThread(engine, "updateSystemNotify"), Qt::AutoConnection);
     QObject::connect(manager, &RFCManager::signal_sendBatteryLevel, app,
-                     Forwarder(engine, "updateDeviceBatteryValue"), Qt::AutoConnection);
+                     Forwarder::inGuiThread(engine, "updateDeviceBatteryValue"), Qt::AutoConnection);
     QObject::connect(manager, &RFCManager::signal_sendBatteryLevel, &appManager,
                      &AppManager::updateDeviceBatteryValue, Qt::DirectConnection);
     QObject::connect(manager, &RFCManager::signal_registerToTray, &appManager,

@@ -12,7 +12,6 @@ public:
     explicit DataReader(StreamSocket &socket) : m_socket(socket) {}
 
     quint32 load(quint32 maxBytes) { return m_socket.load(maxBytes); }
-    QByteArray readBytes(quint32 count) { return m_socket.readBytes(count); }
     // All count bytes as UTF-8, NUL bytes included.
     QString readString(quint32 count)
     {
@@ -24,14 +23,13 @@ private:
     StreamSocket &m_socket;
 };
 
-// Writes to a stream socket: writeString() queues UTF-8 bytes, store() sends them.
+// Writes to a stream socket: writeBytes() queues bytes, store() sends them.
 class DataWriter
 {
 public:
     explicit DataWriter(StreamSocket &socket) : m_socket(socket) {}
 
     void writeBytes(const QByteArray &bytes) { m_socket.writeBytes(bytes); }
-    void writeString(const QString &text) { m_socket.writeBytes(text.toUtf8()); }
     quint32 store() { return m_socket.store(); }
 
 private:

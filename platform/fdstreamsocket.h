@@ -25,13 +25,11 @@ public:
     quint32 store() override;
     void abort() override;
 
-    bool isAborted() const { return m_aborted.load(); }
 
 protected:
     // Takes ownership of a connected descriptor.
     void adopt(int fd);
     int fd() const { return m_fd; }
-    int abortFd() const { return m_abortFd; }
 
     // Waits until fd is ready for events (POLLIN/POLLOUT); false when aborted.
     bool waitFor(int fd, short events);

@@ -371,12 +371,6 @@ QStringList HeadsetSession::failures() const
     return m_failures;
 }
 
-QStringList HeadsetSession::transcript() const
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_transcript;
-}
-
 void HeadsetSession::fail(const QString &what)
 {
     note(QStringLiteral("!! ") + what);
@@ -386,10 +380,6 @@ void HeadsetSession::fail(const QString &what)
 
 void HeadsetSession::note(const QString &line)
 {
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_transcript << line;
-    }
     if (m_log)
         m_log(line);
 }

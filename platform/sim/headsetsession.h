@@ -62,7 +62,6 @@ public:
     PlatformError breakError() const;
     int finalCount() const;
     QStringList failures() const;
-    QStringList transcript() const;
 
 private:
     enum class Action { Send, Close, Break };
@@ -100,7 +99,6 @@ private:
     int m_level;
     int m_finals = 0;
     QStringList m_failures;
-    QStringList m_transcript;
     PlatformError m_breakError{kOperationAborted, QString()};
 };
 

@@ -19,12 +19,6 @@ void SimHeadset::refuse(qint32 code, const QString &message)
     m_refusal.emplace(code, message);
 }
 
-void SimHeadset::acceptAgain()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_refusal.reset();
-}
-
 SimHeadset::Accepted SimHeadset::accept()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -82,12 +76,6 @@ void SimHeadset::breakStream(qint32 code)
         m_session->breakStream();
     else if (m_session)
         m_session->breakStream(code, QStringLiteral("Simulated failure %1").arg(code));
-}
-
-void SimHeadset::hangUp()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    endSession();
 }
 
 int SimHeadset::level() const

@@ -23,9 +23,8 @@ public:
     SimHeadset(const SimHeadset &) = delete;
     SimHeadset &operator=(const SimHeadset &) = delete;
 
-    // Connection refusal: connects fail with this code and text until cleared.
+    // Connection refusal: every connect fails with this code and text.
     void refuse(qint32 code, const QString &message);
-    void acceptAgain();
 
     struct Accepted
     {
@@ -39,7 +38,6 @@ public:
     void send(const QByteArray &bytes);
     void closeCleanly();
     void breakStream(qint32 code = kOperationAborted);
-    void hangUp(); // ends the current connection as a clean close from both sides
 
     int level() const;
     int connections() const;

@@ -84,18 +84,6 @@ void SimWorld::injectFailure(Op op, const QString &key, qint32 code, const QStri
     m_failures.insert({int(op), op == Op::PairedDevices ? QString() : key}, PlatformError(code, message));
 }
 
-void SimWorld::clearFailure(Op op, const QString &key)
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_failures.remove({int(op), op == Op::PairedDevices ? QString() : key});
-}
-
-int SimWorld::deviceCount() const
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_devices.size();
-}
-
 void SimWorld::throwIfFailing(Op op, const QString &key) const
 {
     const auto it = m_failures.constFind({int(op), key});

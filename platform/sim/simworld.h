@@ -47,9 +47,6 @@ public:
     // Failures: the operation fails with this code for the device (the
     // device Id is ignored for Op::PairedDevices; Op::Connect uses the host name).
     void injectFailure(Op op, const QString &key, qint32 code, const QString &message);
-    void clearFailure(Op op, const QString &key);
-
-    int deviceCount() const;
 
     // Bluetooth
     QVector<DeviceInfo> pairedDevices() override;
