@@ -1,4 +1,5 @@
 #include "program.h"
+#include "quitonsignals.h"
 #include "wiring.h"
 
 #include "../platform/apartment.h"
@@ -34,6 +35,8 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    // Logout, Ctrl-C and a closed terminal end the program like the exit button.
+    const QuitOnSignals quitOnSignals;
 
     appManager.stopBTAGService();
     QApplication::setWindowIcon(QIcon(QStringLiteral("./qml/resource/AirPods.ico")));

@@ -101,6 +101,9 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
                      &AppManager::registerDeviceToTrary, Qt::QueuedConnection);
     QObject::connect(manager, &RFCManager::signal_unregisterFromIndex, &appManager,
                      &AppManager::unregisterDeviceFromTray, Qt::QueuedConnection);
+    // A link stopped by a click (监听 or 托盘 unticked) takes its icon away.
+    QObject::connect(manager, &RFCManager::signal_unregisterFromTray, &appManager,
+                     &AppManager::unregisterDeviceFromTray, Qt::QueuedConnection);
 
     manager->start(QThread::InheritPriority);
     return manager;

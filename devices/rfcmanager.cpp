@@ -75,8 +75,13 @@ void RFCManager::scanDevices()
             break;
         case ScanStep::StartLink:
             startLink(step.deviceId, step.hostName, step.serviceName);
+            m_linkNames.insert(step.deviceId, step.name);
             if (step.tray)
                 emit signal_registerToTray(step.deviceId, step.name);
+            break;
+        case ScanStep::StopLink:
+            // The tray icon stays, showing that no level is known.
+            stopLinkLocked(step.deviceId);
             break;
         case ScanStep::Unregister:
             emit signal_unregisterFromIndex(step.deviceId);
@@ -104,6 +109,8 @@ void RFCManager::startLink(const QString &id, const QString &hostName, const QSt
     connect(link, &RFCBase::signal_error, this, &RFCManager::slot_recvErrorMsg, Qt::QueuedConnection);
     connect(link, &RFCBase::signal_sendBattery, this, &RFCManager::slot_recvBatteryLevel,
             Qt::QueuedConnection);
+    connect(link, &RFCBase::signal_streamEnded, this, &RFCManager::slot_recvStreamEnded,
+            Qt::QueuedConnection);
     link->start(QThread::InheritPriority);
     m_links.insert(id, guard);
     m_allLinks.append(guard);
@@ -121,36 +128,75 @@ QJsonObject RFCManager::profiles() const
     return m_profiles;
 }
 
+bool RFCManager::stopLinkLocked(const QString &id)
+{
+    const auto it = m_links.find(id);
+    if (it == m_links.end() || it->isNull())
+        return false;
+    // Not just quit(): a link blocked in a load or a connect would otherwise
+    // hold the headset's hands-free channel until the headset speaks again.
+    (*it)->stop();
+    m_links.erase(it);
+    m_linkNames.remove(id);
+    return true;
+}
+
 void RFCManager::disableDevice(QString deviceId)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const auto it = m_links.find(deviceId);
-    if (it == m_links.end() || it->isNull())
-        return;
-    (*it)->quit();
-    m_links.erase(it);
-    emit signal_unregisterFromTray(deviceId);
+    if (stopLinkLocked(deviceId))
+        emit signal_unregisterFromTray(deviceId);
+}
+
+void RFCManager::applyProfileChange(const QJsonObject &before)
+{
+    QStringList linked;
+    for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
+        if (!it->isNull())
+            linked << it.key();
+    for (const ProfileAction &action : reconcileProfiles(before, m_profiles, linked)) {
+        switch (action.kind) {
+        case ProfileAction::StopLink:
+            if (stopLinkLocked(action.deviceId))
+                emit signal_unregisterFromTray(action.deviceId);
+            break;
+        case ProfileAction::ShowTray:
+            emit signal_registerToTray(action.deviceId, m_linkNames.value(action.deviceId));
+            break;
+        case ProfileAction::HideTray:
+            emit signal_unregisterFromTray(action.deviceId);
+            break;
+        }
+    }
 }
 
 void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
+    const QJsonObject before = m_profiles;
     const QJsonValue entry = m_profiles.value(Id);
     QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
     profile.insert(Key, value.toJsonValue());
     m_profiles.insert(Id, profile);
+    applyProfileChange(before);
 }
 
 void RFCManager::updateDeviceProfiles(QString objstr)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_profiles = QJsonDocument::fromJson(objstr.toUtf8()).object();
+    const QJsonObject before = m_profiles;
+    const QJsonDocument document = QJsonDocument::fromJson(objstr.toUtf8());
+    m_profiles = document.object();
+    // Text that is no profile map empties the map but stops nothing.
+    if (document.isObject())
+        applyProfileChange(before);
 }
 
 void RFCManager::slot_recvErrorMsg(QString deviceId, QString errMsg)
 {
     qDebug() << "slot_recvErrorMsg: " << deviceId << " " << errMsg;
+    m_errorShown.insert(deviceId);
     emit signal_getErrorMessage(deviceId, errMsg);
 }
 
@@ -158,6 +204,15 @@ void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
 {
     qDebug() << "slot_recvBatteryLevel: " << deviceId << " " << value;
     emit signal_sendBatteryLevel(deviceId, value);
+    // The device answers again: the error that ended an earlier link is over.
+    if (m_errorShown.remove(deviceId))
+        emit signal_getErrorMessage(deviceId, QString());
+}
+
+void RFCManager::slot_recvStreamEnded(QString deviceId)
+{
+    qDebug() << "slot_recvStreamEnded: " << deviceId;
+    emit signal_sendBatteryLevel(deviceId, -1);
 }
 
 bool RFCManager::shutdown(int timeoutMs)
@@ -191,5 +246,6 @@ bool RFCManager::shutdown(int timeoutMs)
     }
     m_allLinks.clear();
     m_links.clear();
+    m_linkNames.clear();
     return allStopped;
 }

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <mutex>
 #include <QPointer>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
@@ -57,6 +58,8 @@ public slots:
 private slots:
     void slot_recvErrorMsg(QString deviceId, QString errMsg);
     void slot_recvBatteryLevel(QString deviceId, int value);
+    // A link's stream is over: its level is no longer known.
+    void slot_recvStreamEnded(QString deviceId);
 
 protected:
     void run() override;
@@ -66,11 +69,18 @@ private:
     QJsonArray enumeratePairedDevices();
     void startLink(const QString &id, const QString &hostName, const QString &serviceName);
     bool hasLiveLink(const QString &id) const;
+    // Stops a device's link at once (its blocked waits end) and forgets it;
+    // true when there was one. Called with m_mutex held.
+    bool stopLinkLocked(const QString &id);
+    // Acts on the running links after the profile map changed. m_mutex held.
+    void applyProfileChange(const QJsonObject &before);
 
     const std::shared_ptr<platform::Bluetooth> m_bluetooth;
     QJsonObject m_profiles;                     // guarded by m_mutex
     QMap<QString, QPointer<RFCBase>> m_links;   // guarded by m_mutex
     QList<QPointer<RFCBase>> m_allLinks;        // every link not yet deleted; m_mutex
+    QMap<QString, QString> m_linkNames;         // device name of each link in m_links; m_mutex
+    QSet<QString> m_errorShown;                 // rows showing a link's error; GUI thread only
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
     QPointer<QTimer> m_timer;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs

@@ -31,6 +31,10 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         lastSeen.insert(id, now);
         listed.insert(id);
 
+        if (!connected && hasLiveLink(id)) {
+            steps.append({ScanStep::StopLink, {}, id, name, {}, {}, false});
+            continue;
+        }
         if (!connected || !profileFlag(profiles, id, "listen") || started.contains(id)
             || hasLiveLink(id))
             continue;
@@ -54,8 +58,27 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
             ++it;
             continue;
         }
+        if (hasLiveLink(it.key()))
+            steps.append({ScanStep::StopLink, {}, it.key(), {}, {}, {}, false});
         steps.append({ScanStep::Unregister, {}, it.key(), {}, {}, {}, false});
         it = lastSeen.erase(it);
     }
     return steps;
+}
+
+QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
+                                         const QStringList &linked)
+{
+    QVector<ProfileAction> actions;
+    for (const QString &id : linked) {
+        if (!profileFlag(after, id, "listen")) {
+            actions.append({ProfileAction::StopLink, id});
+            continue;
+        }
+        const bool trayBefore = profileFlag(before, id, "tray");
+        const bool trayAfter = profileFlag(after, id, "tray");
+        if (trayAfter != trayBefore)
+            actions.append({trayAfter ? ProfileAction::ShowTray : ProfileAction::HideTray, id});
+    }
+    return actions;
 }

@@ -14,6 +14,7 @@ struct ScanStep
         Register,   // a device listed for the first time: record
         StartLink,  // start a hands-free link: deviceId, name, host, service, tray
         Unregister, // a device seen before is no longer listed: deviceId
+        StopLink,   // a device with a link is not connected or no longer listed: deviceId
     };
     Kind kind;
     QJsonObject record;
@@ -28,7 +29,10 @@ struct ScanStep
 // compares the enumerated records with the devices seen before and the
 // profile map. Updates lastSeen: listed devices get the cycle's time stamp,
 // devices reported gone are dropped so that they are registered again when
-// they come back. hasLiveLink tells whether a device's link still runs.
+// they come back. hasLiveLink tells whether a device's link still runs
+// (an idle one too, after the headset ended its stream): it is stopped once
+// the device is found not connected or not listed, so that the device is
+// linked afresh when it comes back.
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
                                 const std::function<bool(const QString &)> &hasLiveLink);
@@ -36,3 +40,20 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
 // Whether a profile entry switches "listen" or "tray" on: only the JSON value
 // true in an object profile does.
 bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key);
+
+// What a change of the profile map does at once to a device whose link runs.
+struct ProfileAction
+{
+    enum Kind {
+        StopLink, // "listen" turned off
+        ShowTray, // "tray" turned on
+        HideTray, // "tray" turned off
+    };
+    Kind kind;
+    QString deviceId;
+};
+
+// The actions for the linked devices, in their order, when the profile map
+// goes from before to after.
+QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
+                                         const QStringList &linked);

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <cctype>
+
 const char kNoiseReductionNotice[] = "\n设备支持降噪和回声消除\n";
 
 namespace {
@@ -13,13 +16,38 @@ QByteArray information(const char *line)
     return QByteArrayLiteral("\r\n") + line + QByteArrayLiteral("\r\n") + kOk;
 }
 
-// The level that follows "AT+BIEV=2,"; anything unreadable gives 0.
-int batteryLevel(const QByteArray &received)
+const QString kBatteryPrefix = QStringLiteral("AT+BIEV=2,");
+
+// The level that follows "AT+BIEV=2,": a decimal number from 0 to 100, white
+// space around it allowed. Anything else gives no level, and why.
+std::optional<int> batteryLevel(const QByteArray &received, QString *why)
 {
-    // The whole read, NUL bytes included (the QByteArray overload stops at the first NUL).
+    // The whole text, NUL bytes included (the QByteArray overload stops at the first NUL).
     QString text = QString::fromUtf8(received.constData(), received.size());
-    text.replace(QStringLiteral("AT+BIEV=2,"), QString());
-    return text.toInt(nullptr, 10);
+    if (!text.contains(kBatteryPrefix)) {
+        *why = QStringLiteral("a report for another HF indicator");
+        return std::nullopt;
+    }
+    text.replace(kBatteryPrefix, QString());
+    const QString number = text.trimmed();
+    const bool digits = !number.isEmpty()
+        && std::all_of(number.cbegin(), number.cend(), [](QChar c) { return c >= '0' && c <= '9'; });
+    if (!digits) {
+        *why = QStringLiteral("not a decimal level");
+        return std::nullopt;
+    }
+    bool ok = false;
+    const int level = number.toInt(&ok, 10);
+    if (!ok || level > 100) {
+        *why = QStringLiteral("a level above 100");
+        return std::nullopt;
+    }
+    return level;
+}
+
+bool isBlank(const QByteArray &piece)
+{
+    return std::all_of(piece.cbegin(), piece.cend(), [](char c) { return std::isspace(uchar(c)) != 0; });
 }
 
 } // namespace
@@ -50,8 +78,25 @@ AtReply answerCommand(const QByteArray &received)
         reply.text = information("+BIND: 2, 1");
     else if (received.contains("AT+BIEV")) {
         reply.text = kOk;
-        reply.battery = batteryLevel(received);
+        reply.battery = batteryLevel(received, &reply.ignoredReport);
     } else
         reply.text = kOk;
     return reply;
+}
+
+QVector<QByteArray> splitCommands(const QByteArray &received)
+{
+    QVector<QByteArray> commands;
+    int start = 0;
+    while (start < received.size()) {
+        const int cr = received.indexOf('\r', start);
+        const int end = cr < 0 ? received.size() : cr + 1;
+        const QByteArray piece = received.mid(start, end - start);
+        if (!isBlank(piece))
+            commands.append(piece);
+        start = end;
+    }
+    if (commands.size() < 2)
+        return {received};
+    return commands;
 }

@@ -61,6 +61,8 @@ void RFCBase::run()
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         setWriter(nullptr);
     }
+    // From here on the link follows no level: the row and the tray say so.
+    emit signal_streamEnded(m_deviceId);
 
     // Returns at once when a quit was asked for; otherwise waits for the owner.
     exec();
@@ -82,20 +84,29 @@ bool RFCBase::read(platform::DataReader *reader)
         const QByteArray received = reader->readString(count).toUtf8();
         qDebug() << "Recieved :" + QString::fromUtf8(received.constData(), received.size()) << "\n";
 
-        const AtReply reply = answerCommand(received);
-        if (reply.notice) {
-            std::fputs(kNoiseReductionNotice, stdout);
-            std::fflush(stdout);
-        }
-        write(reply.text);
-        if (reply.battery) {
-            qDebug() << "rfcbase.cpp: " << m_deviceId << " " << *reply.battery;
-            emit signal_sendBattery(m_deviceId, *reply.battery);
-        }
+        for (const QByteArray &command : splitCommands(received))
+            answer(command);
         return true;
     } catch (const PlatformError &e) {
         failed(e.code(), e.message());
         return false;
+    }
+}
+
+void RFCBase::answer(const QByteArray &command)
+{
+    const AtReply reply = answerCommand(command);
+    if (reply.notice) {
+        std::fputs(kNoiseReductionNotice, stdout);
+        std::fflush(stdout);
+    }
+    write(reply.text);
+    if (reply.battery) {
+        qDebug() << "rfcbase.cpp: " << m_deviceId << " " << *reply.battery;
+        emit signal_sendBattery(m_deviceId, *reply.battery);
+    } else if (!reply.ignoredReport.isEmpty()) {
+        qDebug() << "rfcbase.cpp: " << m_deviceId << " battery report without a level ("
+                 << reply.ignoredReport << "):" << QString::fromUtf8(command.constData(), command.size());
     }
 }
 

@@ -31,6 +31,8 @@ public:
 signals:
     void signal_error(QString deviceName, QString errorMsg);
     void signal_sendBattery(QString deviceName, int value);
+    // The stream has ended, failed or never opened: no more levels will come.
+    void signal_streamEnded(QString deviceName);
 
 protected:
     void run() override;
@@ -38,6 +40,8 @@ protected:
     // One load, one decision, one reply; false ends the read loop.
     bool read(platform::DataReader *reader);
     void write(const QByteArray &text);
+    // One command's decision, applied: notice, reply, level.
+    void answer(const QByteArray &command);
     // The writer that write() uses while the read loop runs.
     void setWriter(platform::DataWriter *writer) { m_writer = writer; }
 

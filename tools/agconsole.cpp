@@ -1,6 +1,6 @@
 // The program's audio-gateway answers on a Unix socket, to watch a headset's
 // dialogue by hand:  kestrolune-agconsole PATH
-// Accepts one connection and answers every read the way a link does.
+// Accepts one connection and answers every command the way a link does.
 #include "link/atresponder.h"
 
 #include <QTextStream>
@@ -44,15 +44,24 @@ int main(int argc, char **argv)
         if (n <= 0)
             break;
         const QByteArray received(buffer, int(n));
-        const AtReply reply = answerCommand(received);
         out << "HF> " << visible(received) << "\n";
-        if (reply.notice)
-            out << kNoiseReductionNotice;
-        out << "AG< " << visible(reply.text) << "\n";
-        if (reply.battery)
-            out << "    battery level " << *reply.battery << "\n";
-        out.flush();
-        if (::send(fd, reply.text.constData(), size_t(reply.text.size()), MSG_NOSIGNAL) < 0)
+        bool sent = true;
+        // Every command of the read gets its own answer, as on a link.
+        for (const QByteArray &command : splitCommands(received)) {
+            const AtReply reply = answerCommand(command);
+            if (reply.notice)
+                out << kNoiseReductionNotice;
+            out << "AG< " << visible(reply.text) << "\n";
+            if (reply.battery)
+                out << "    battery level " << *reply.battery << "\n";
+            else if (!reply.ignoredReport.isEmpty())
+                out << "    no battery level: " << reply.ignoredReport << "\n";
+            out.flush();
+            sent = ::send(fd, reply.text.constData(), size_t(reply.text.size()), MSG_NOSIGNAL) >= 0;
+            if (!sent)
+                break;
+        }
+        if (!sent)
             break;
     }
     out << "stream ended\n";

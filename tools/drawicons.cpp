@@ -1,5 +1,5 @@
 // Draws Kestrolune's pictures with QPainter.
-//   drawicons --loose DIR [--font FILE]   DIR/AirPods.ico and DIR/battery/battery-0..100.png
+//   drawicons --loose DIR [--font FILE]   DIR/AirPods.ico, DIR/battery/battery-0..100.png and battery-unknown.png
 //   drawicons --embedded DIR              DIR/AirPods.png, DIR/AirPods.ico, DIR/exclamation.png
 // The embedded pictures are drawn once and committed under qml/resource/;
 // the loose ones are drawn at every build.
@@ -104,6 +104,26 @@ QImage levelPicture(int level, const QString &family)
     return image;
 }
 
+// No level known: a grey tile with a question mark, unlike any level's colour.
+QImage unknownPicture(const QString &family)
+{
+    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setPen(QPen(QColor("#9e9e9e"), 2));
+    p.setBrush(QColor("#e0e0e0"));
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
+    QFont font(family);
+    font.setBold(true);
+    font.setPixelSize(25);
+    p.setFont(font);
+    p.setPen(QColor("#616161"));
+    p.drawText(QRectF(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("?"));
+    return image;
+}
+
 bool save(const QImage &image, const QString &path, const char *format)
 {
     if (image.save(path, format))
@@ -144,5 +164,6 @@ int main(int argc, char **argv)
     QDir().mkpath(dir.filePath("battery"));
     for (int level = 0; level <= 100; ++level)
         ok = save(levelPicture(level, family), dir.filePath(QString("battery/battery-%1.png").arg(level)), "PNG") && ok;
+    ok = save(unknownPicture(family), dir.filePath("battery/battery-unknown.png"), "PNG") && ok;
     return ok ? 0 : 1;
 }

@@ -93,6 +93,10 @@ void AppManager::registerDeviceToTrary(QString deviceId, QString deviceName)
     if (m_trayIcons.contains(deviceId))
         return;
     auto *icon = new MYSystemTrayIcon(deviceName); // owned here; deleted in unregisterDeviceFromTray
+    // An icon added while the link runs shows the level already reported.
+    const auto level = m_levels.constFind(deviceId);
+    if (level != m_levels.cend())
+        icon->updateBatteryValue(*level);
     icon->setVisible(true);
     m_trayIcons.insert(deviceId, icon);
 }
@@ -109,6 +113,10 @@ void AppManager::unregisterDeviceFromTray(QString deviceId)
 
 void AppManager::updateDeviceBatteryValue(QString deviceId, int value)
 {
+    if (value == MYSystemTrayIcon::kLevelUnknown)
+        m_levels.remove(deviceId);
+    else
+        m_levels.insert(deviceId, value);
     const QPointer<MYSystemTrayIcon> icon = m_trayIcons.value(deviceId);
     if (icon)
         icon->updateBatteryValue(value);

@@ -50,6 +50,7 @@ public slots:
 
 private:
     QMap<QString, QPointer<MYSystemTrayIcon>> m_trayIcons;
+    QMap<QString, int> m_levels; // the current level of each device that has one
     QJsonObject m_profiles;
     std::shared_ptr<MessageSink> m_messages;
     QString m_configPath;

@@ -7,13 +7,15 @@
 MYSystemTrayIcon::MYSystemTrayIcon(const QString &deviceName, QObject *parent)
     : QSystemTrayIcon(parent), m_deviceName(deviceName)
 {
-    setIcon(QIcon(QStringLiteral("./qml/resource/battery/battery-75.png")));
+    setIcon(QIcon(pictureFor(kLevelUnknown)));
 }
 
 MYSystemTrayIcon::~MYSystemTrayIcon() = default;
 
 QString MYSystemTrayIcon::pictureFor(int value)
 {
+    if (value < 0 || value > 100)
+        return QStringLiteral("./qml/resource/battery/battery-unknown.png");
     QString path = QStringLiteral("./qml/resource/battery/battery-%value%.png");
     path.replace(QStringLiteral("%value%"), QString::number(value, 10));
     return path;
@@ -21,6 +23,12 @@ QString MYSystemTrayIcon::pictureFor(int value)
 
 void MYSystemTrayIcon::updateBatteryValue(int value)
 {
+    if (value < 0 || value > 100) {
+        // As before the first level: nothing on the icon claims one.
+        setToolTip(QString());
+        setIcon(QIcon(pictureFor(kLevelUnknown)));
+        return;
+    }
     const QString text = QString::number(value, 10);
     setToolTip(m_deviceName + tr("电量: ") + text);
     setIcon(QIcon(pictureFor(value)));

@@ -3,7 +3,8 @@
 #include <QSystemTrayIcon>
 
 // One device's battery level in the notification area: the level's picture
-// and "<name>电量: <level>" as tool tip. Consumes every event sent to it, so
+// and "<name>电量: <level>" as tool tip; while no level is known, the "level
+// not known" picture and no tool tip. Consumes every event sent to it, so
 // its owner destroys it directly, never by deferred deletion.
 class MYSystemTrayIcon : public QSystemTrayIcon
 {
@@ -15,8 +16,12 @@ public:
 
     void updateBatteryValue(int value);
 
-    // The picture file for a level, relative to the current directory.
+    // The picture file for a level, relative to the current directory; a
+    // value outside 0 to 100 (kLevelUnknown) gives the "level not known" one.
     static QString pictureFor(int value);
+
+    // No level is known: before the first report and after a link ended.
+    static constexpr int kLevelUnknown = -1;
 
 protected:
     bool event(QEvent *e) override;

@@ -212,6 +212,7 @@ void HeadsetSession::serveUntilStopped()
             if (got <= 0) {
                 note(QStringLiteral("-- AG closed the stream"));
                 readOpen = false;
+                m_agClosed.store(true);
                 continue;
             }
             m_inbox.append(buf, int(got));

@@ -58,6 +58,8 @@ public:
     bool hasEnded() const { return m_ended.load(); }
     bool wasBroken() const { return m_broken.load(); }
     bool wasClosed() const { return m_closed.load(); }
+    // The AG (the program) has ended its direction of the stream.
+    bool agClosed() const { return m_agClosed.load(); }
     // The error the program sees after breakStream().
     PlatformError breakError() const;
     int finalCount() const;
@@ -92,6 +94,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_broken{false};
     std::atomic<bool> m_closed{false};
+    std::atomic<bool> m_agClosed{false};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

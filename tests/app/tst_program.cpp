@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -21,6 +23,8 @@ private slots:
     void showsTheWindowWithoutLooseFiles();
     void closingHidesAndKeepsRunning();
     void listenIsSavedAndKeptAcrossRestarts();
+    void sessionSignalsExitLikeTheExitButton_data();
+    void sessionSignalsExitLikeTheExitButton();
 
 private:
     void start(const QString &workingDirectory);
@@ -119,6 +123,30 @@ void TestProgram::listenIsSavedAndKeptAcrossRestarts()
     QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
     m_program->click(320, 435);
     QVERIFY(m_program->exitsWith(0));
+}
+
+void TestProgram::sessionSignalsExitLikeTheExitButton_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM (logout)") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl-C)") << int(SIGINT);
+    QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
+}
+
+void TestProgram::sessionSignalsExitLikeTheExitButton()
+{
+    QFETCH(int, signal);
+    QFile config(m_home->filePath("kestrolune.json"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(R"({"sim-headset-aurora":{"listen":true,"tray":true}})");
+    config.close();
+    start(m_build);
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    ::kill(pid_t(m_program->process().processId()), signal);
+    QVERIFY(m_program->exitsWith(0)); // the orderly exit, with the link talking
+    log += m_program->process().readAllStandardError();
+    QVERIFY(!log.contains("did not stop in time"));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

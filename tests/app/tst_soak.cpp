@@ -60,7 +60,9 @@ int TestSoak::row(const QString &id) const
 bool TestSoak::talking(const Device &d) const
 {
     const auto session = d.headset->session();
-    return d.present && row(d.id) >= 0 && session && session->isSetUp() && !session->hasEnded()
+    // Unticking 监听 ends the link at once; the headset then waits unanswered.
+    const QVariantMap profile = m_window->property("deviceProfile").toMap().value(d.id).toMap();
+    return profile.value("listen").toBool() && d.present && row(d.id) >= 0 && session && session->isSetUp() && !session->hasEnded()
            && !session->wasBroken() && !session->wasClosed();
 }
 

@@ -3,6 +3,7 @@
 #include "devices/rfcmanager.h"
 #include "platform/sim/simworld.h"
 #include "support/logcapture.h"
+#include "support/quickitems.h"
 #include "support/recordingsink.h"
 #include "ui/appmanager.h"
 #include "ui/mysystemtrayicon.h"
@@ -27,7 +28,7 @@ private slots:
     void appManagerSavesBeforeTheRegistryHears();
     void levelReachesRowAndTrayIcon();
     void vanishedDeviceLosesRowAndTrayIcon();
-    void unregisterFromTrayChangesNothingOnScreen();
+    void checkBoxesActAtOnce();
     void exitWhileHeadsetsTalk();
     void missingWindowEndsWithMinusOne();
 
@@ -35,6 +36,12 @@ private:
     void startWith(const QByteArray &config);
     int row(const QString &id) const;
     QVariant role(const QString &id, const char *name) const;
+    // Whether the icon shows qml/resource/battery/<picture>.png (run from the build directory).
+    static bool shows(const QSystemTrayIcon *icon, const QString &picture)
+    {
+        const QImage file = QImage("qml/resource/battery/" + picture + ".png").convertToFormat(QImage::Format_ARGB32);
+        return !file.isNull() && icon->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32) == file;
+    }
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::shared_ptr<SimWorld> m_world;
@@ -134,6 +141,14 @@ void TestWiring::levelReachesRowAndTrayIcon()
     QCOMPARE(m_app->trayIcon("a")->toolTip(), QStringLiteral("Alpha电量: 37"));
     headset->breakStream();
     QTRY_COMPARE_WITH_TIMEOUT(role("a", "ErrMsg").toString(), QStringLiteral("蓝牙设备已关闭"), 5000);
+    // No level is claimed once the link has ended; the next link's level
+    // clears the marker.
+    QTRY_COMPARE(role("a", "BatteryValue").toInt(), -1);
+    QCOMPARE(m_app->trayIcon("a")->toolTip(), QString());
+    QVERIFY(shows(m_app->trayIcon("a"), "battery-unknown"));
+    QTRY_COMPARE_WITH_TIMEOUT(role("a", "BatteryValue").toInt(), 37, 8000);
+    QCOMPARE(role("a", "ErrMsg").toString(), QString());
+    QVERIFY(shows(m_app->trayIcon("a"), "battery-37"));
 }
 
 void TestWiring::vanishedDeviceLosesRowAndTrayIcon()
@@ -147,17 +162,43 @@ void TestWiring::vanishedDeviceLosesRowAndTrayIcon()
     QTRY_COMPARE_WITH_TIMEOUT(row("a"), -1, 5000);
     QTRY_VERIFY(!m_app->trayIcon("a"));
     QCOMPARE(m_model->rowCount(), 1);
+    // Back in the list: a new row, a new link, the icon again.
+    m_world->addHeadset("a", "Alpha");
+    QTRY_COMPARE_WITH_TIMEOUT(role("a", "BatteryValue").toInt(), 100, 10000);
+    QTRY_VERIFY(m_app->trayIcon("a"));
 }
 
-void TestWiring::unregisterFromTrayChangesNothingOnScreen()
+void TestWiring::checkBoxesActAtOnce()
 {
-    m_world->addHeadset("a", "Alpha");
+    auto headset = m_world->addHeadset("a", "Alpha", {0x196, 64});
     startWith(R"({"a":{"tray":true,"listen":true}})");
-    QTRY_VERIFY_WITH_TIMEOUT(m_app->trayIcon("a"), 5000);
-    emit m_manager->signal_unregisterFromTray("a");
-    QCoreApplication::processEvents();
-    QVERIFY(m_app->trayIcon("a"));
-    QCOMPARE(row("a"), 0);
+    auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto click = [&](const char *box) {
+        clickItem(window, findItem(findItem(deviceCards(window).value(0), box), "box"));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(role("a", "BatteryValue").toInt(), 64, 8000);
+    QTRY_COMPARE(m_app->trayIcon("a")->toolTip(), QStringLiteral("Alpha电量: 64"));
+
+    click("deviceItemCheckTray"); // off: the icon goes, the link stays
+    QTRY_VERIFY(!m_app->trayIcon("a"));
+    click("deviceItemCheckTray"); // on while the link runs: the icon comes with the level
+    QTRY_VERIFY(m_app->trayIcon("a"));
+    QCOMPARE(m_app->trayIcon("a")->toolTip(), QStringLiteral("Alpha电量: 64"));
+    QVERIFY(!headset->session()->agClosed());
+
+    QElapsedTimer clock;
+    clock.start();
+    click("deviceItemCheckListen"); // off: the channel is released at once, while the link waits in a load
+    QTRY_VERIFY_WITH_TIMEOUT(headset->session()->agClosed(), 1000);
+    QVERIFY(clock.elapsed() < 1000);
+    QTRY_VERIFY(!m_app->trayIcon("a"));
+    QTRY_COMPARE(role("a", "BatteryValue").toInt(), -1);
+
+    click("deviceItemCheckListen"); // on again: a new link, the level back
+    QTRY_COMPARE_WITH_TIMEOUT(headset->connections(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(role("a", "BatteryValue").toInt(), 64, 8000);
+    QTRY_VERIFY(m_app->trayIcon("a"));
 }
 
 void TestWiring::exitWhileHeadsetsTalk()

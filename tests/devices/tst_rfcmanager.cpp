@@ -19,6 +19,8 @@ private slots:
     void firstCycleRegistersThenLinksWithTray();
     void levelReachesTheGuiThread();
     void endedLinkIsReplacedAtTheNextCycle();
+    void cleanlyClosedLinkEndsWhenTheDeviceGoes_data();
+    void cleanlyClosedLinkEndsWhenTheDeviceGoes();
     void vanishedDeviceIsGoneAndComesBack();
     void radioOffReportsEveryDeviceGone();
     void profileSlots();
@@ -119,6 +121,46 @@ void TestRfcManager::endedLinkIsReplacedAtTheNextCycle()
     QTRY_COMPARE_WITH_TIMEOUT(headset->connections(), 2, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("tray:b").size(), 2, 2000);
     QCOMPARE(m_log->count("slot_recvErrorMsg: "), 1);
+    // The ended link's level is no longer known; the new link's first level
+    // clears the error it left on the row.
+    QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("level:b/").size(), 3, 8000);
+    QCOMPARE(m_events.filter("level:b/"), QStringList({"level:b/100", "level:b/-1", "level:b/100"}));
+    QTRY_COMPARE(m_events.filter("error:b/"), QStringList({"error:b/蓝牙设备已关闭", "error:b/"}));
+}
+
+void TestRfcManager::cleanlyClosedLinkEndsWhenTheDeviceGoes_data()
+{
+    QTest::addColumn<bool>("unpair"); // else: disconnected
+    QTest::newRow("disconnected") << false;
+    QTest::newRow("no longer listed") << true;
+}
+
+void TestRfcManager::cleanlyClosedLinkEndsWhenTheDeviceGoes()
+{
+    QFETCH(bool, unpair);
+    auto headset = m_world->addHeadset("b", "Beta");
+    start(profiles(R"({"b":{"listen":true,"tray":true}})"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/100"), 8000);
+    headset->closeCleanly();
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count("Not Data"), 1, 3000);
+    QTRY_VERIFY(m_events.contains("level:b/-1"));
+    QTest::qWait(RFCManager::kScanIntervalMs + 300); // still connected: the idle link stays
+    QCOMPARE(headset->connections(), 1);
+    QVERIFY(!headset->session()->agClosed());
+
+    if (unpair)
+        m_world->removeDevice("b");
+    else
+        m_world->setConnected("b", false);
+    QTRY_VERIFY_WITH_TIMEOUT(headset->session()->agClosed(), 4000);
+    if (unpair)
+        m_world->addHeadset("b", "Beta"); // paired again; the same headset answers
+    else
+        m_world->setConnected("b", true);
+    QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("level:b/100").size(), 2, 10000);
+    QCOMPARE(m_events.filter("tray:b").size(), 2);
+    if (!unpair)
+        QCOMPARE(headset->connections(), 2);
 }
 
 void TestRfcManager::vanishedDeviceIsGoneAndComesBack()

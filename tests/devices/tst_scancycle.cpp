@@ -20,6 +20,9 @@ private slots:
     void firstOfTwoHandsFreeRecordsIsUsed();
     void vanishedDeviceIsReportedOnceAndRegisteredAgain();
     void radioOffReportsEveryKnownDeviceInKeyOrder();
+    void linkOfADeviceThatGoesIsStopped();
+    void profileChangesActOnRunningLinks_data();
+    void profileChangesActOnRunningLinks();
 
 private:
     QVector<ScanStep> cycle(const QJsonArray &records, const QJsonObject &profiles = {})
@@ -31,7 +34,8 @@ private:
     {
         QStringList out;
         for (const ScanStep &s : steps)
-            out << QStringLiteral("%1:%2").arg(s.kind == ScanStep::Register ? "reg" : s.kind == ScanStep::StartLink ? "link" : "gone",
+            out << QStringLiteral("%1:%2").arg(s.kind == ScanStep::Register ? "reg" : s.kind == ScanStep::StartLink ? "link"
+                                               : s.kind == ScanStep::StopLink ? "stop" : "gone",
                                                s.kind == ScanStep::Register ? s.record.value("Id").toString() : s.deviceId);
         return out.join(' ');
     }
@@ -153,6 +157,44 @@ void TestScanCycle::radioOffReportsEveryKnownDeviceInKeyOrder()
     cycle({device("m"), device("b"), device("x")});
     QCOMPARE(kinds(cycle({})), QStringLiteral("gone:b gone:m gone:x"));
     QVERIFY(m_lastSeen.isEmpty());
+}
+
+void TestScanCycle::linkOfADeviceThatGoesIsStopped()
+{
+    const QJsonObject profiles = profile(R"({"x":{"listen":true},"y":{"listen":true}})");
+    cycle({device("x"), device("y")}, profiles);
+    m_live = {"x", "y"};
+    // Not connected (an idle link too), then no longer listed: stopped before
+    // the device is reported gone; a device without a link only goes.
+    QCOMPARE(kinds(cycle({device("x", false), device("y")}, profiles)), QStringLiteral("stop:x"));
+    m_live.remove("x");
+    QCOMPARE(kinds(cycle({device("x", false)}, profiles)), QStringLiteral("stop:y gone:y"));
+    QCOMPARE(kinds(cycle({}, profiles)), QStringLiteral("gone:x"));
+}
+
+void TestScanCycle::profileChangesActOnRunningLinks_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("listen off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":false,"tray":true}})" << "stop:x";
+    QTest::newRow("entry removed") << R"({"x":{"listen":true}})" << R"({})" << "stop:x";
+    QTest::newRow("tray on") << R"({"x":{"listen":true}})" << R"({"x":{"listen":true,"tray":true}})" << "show:x";
+    QTest::newRow("tray off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":false}})" << "hide:x";
+    QTest::newRow("unlinked devices untouched") << R"({"y":{"listen":true,"tray":true}})" << R"({"x":{"listen":true},"y":{}})" << "";
+    QTest::newRow("nothing changed") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":true}})" << "";
+}
+
+void TestScanCycle::profileChangesActOnRunningLinks()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, expected);
+    QStringList out;
+    for (const ProfileAction &a : reconcileProfiles(profile(before), profile(after), {"x"}))
+        out << (a.kind == ProfileAction::StopLink ? "stop:" : a.kind == ProfileAction::ShowTray ? "show:" : "hide:") + a.deviceId;
+    QCOMPARE(out.join(' '), expected);
 }
 
 QTEST_GUILESS_MAIN(TestScanCycle)

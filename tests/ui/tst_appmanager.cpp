@@ -17,7 +17,7 @@ class TestAppManager : public QObject
 private slots:
     void init();
     void cleanup();
-    void freshIconShowsSeventyFive();
+    void freshIconShowsLevelNotKnown();
     void levelSetsToolTipThenPicture();
     void picturesAreRelativeToTheCurrentDirectory();
     void iconConsumesItsEvents();
@@ -54,10 +54,10 @@ void TestAppManager::cleanup()
     QDir::setCurrent(m_startDir);
 }
 
-void TestAppManager::freshIconShowsSeventyFive()
+void TestAppManager::freshIconShowsLevelNotKnown()
 {
     MYSystemTrayIcon icon("Buds");
-    QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-75.png"));
+    QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-unknown.png"));
     QCOMPARE(icon.toolTip(), QString());
     QVERIFY(!icon.isVisible());
 }
@@ -70,8 +70,12 @@ void TestAppManager::levelSetsToolTipThenPicture()
         QCOMPARE(icon.toolTip(), QStringLiteral("Buds电量: %1").arg(level));
         QCOMPARE(pictureOf(icon.icon()), file(QStringLiteral("qml/resource/battery/battery-%1.png").arg(level)));
     }
-    QCOMPARE(MYSystemTrayIcon::pictureFor(-1), QStringLiteral("./qml/resource/battery/battery--1.png"));
-    QCOMPARE(MYSystemTrayIcon::pictureFor(150), QStringLiteral("./qml/resource/battery/battery-150.png"));
+    // Outside 0 to 100 (the link's end sends -1): back to "not known".
+    for (int notALevel : {-1, 101}) {
+        icon.updateBatteryValue(notALevel);
+        QCOMPARE(icon.toolTip(), QString());
+        QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-unknown.png"));
+    }
     MYSystemTrayIcon nameless("");
     nameless.updateBatteryValue(7);
     QCOMPARE(nameless.toolTip(), QStringLiteral("电量: 7"));
@@ -123,10 +127,15 @@ void TestAppManager::unregisterThenRegisterGivesAFreshIcon()
     QVERIFY(!m_app->trayIcon("x"));
     m_app->unregisterDeviceFromTray("x"); // repeated at every cycle: only its log line
     QCOMPARE(log.count("unregisterDeviceFromTray: "), 2);
+    // While the level is current (the link still runs), a new icon shows it at once.
     m_app->registerDeviceToTrary("x", "Buds");
-    QVERIFY(m_app->trayIcon("x"));
+    QCOMPARE(m_app->trayIcon("x")->toolTip(), QStringLiteral("Buds电量: 30"));
+    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-30.png"));
+    m_app->updateDeviceBatteryValue("x", -1); // the link ended
+    m_app->unregisterDeviceFromTray("x");
+    m_app->registerDeviceToTrary("x", "Buds");
     QCOMPARE(m_app->trayIcon("x")->toolTip(), QString());
-    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-75.png"));
+    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-unknown.png"));
 }
 
 void TestAppManager::levelWithoutIconChangesNothing()
