@@ -9,6 +9,11 @@ namespace platform {
 class Bluetooth;
 }
 
+// The scene graph back end of the window, chosen before any window exists:
+// Qt Quick's software renderer (the window is cards, texts and rectangles),
+// unless QT_QUICK_BACKEND names another one.
+void chooseSceneGraphBackend();
+
 // Ends the event loop with -1 as soon as it runs when the engine yields no
 // object for the window document url.
 void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url);

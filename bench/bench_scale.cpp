@@ -1,6 +1,7 @@
 // Scale: one scan cycle (enumeration and reconciliation) with 10, 100 and
 // 1000 paired devices, in the simulated world and against a mocked BlueZ;
 // and the window with 1000 rows.   bench_scale [table file]
+#include "app/program.h"
 #include "devices/enumeration.h"
 #include "devices/scancycle.h"
 #include "platform/sim/simworld.h"
@@ -55,6 +56,7 @@ int main(int argc, char **argv)
 {
     qInstallMessageHandler(quiet);
     QApplication application(argc, argv);
+    chooseSceneGraphBackend(); // as the program draws its window
     QFile table(argc > 1 ? QString(argv[1]) : QStringLiteral("/dev/stdout"));
     table.open(QIODevice::WriteOnly | QIODevice::Truncate);
     QTextStream out(&table);
