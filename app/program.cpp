@@ -1,5 +1,7 @@
 #include "program.h"
 #include "quitonsignals.h"
+#include "singleinstance.h"
+#include "configstore.h"
 #include "wiring.h"
 
 #include "../platform/apartment.h"
@@ -37,13 +39,13 @@ namespace {
 
 // A hidden window draws nothing; what its scene graph caches (glyphs,
 // textures) is given back until it is shown again.
-void releaseGraphicsWhenHidden(QQmlApplicationEngine &engine)
+QQuickWindow *windowOf(QQmlApplicationEngine &engine)
 {
-    if (engine.rootObjects().isEmpty())
-        return;
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-    if (!window)
-        return;
+    return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+}
+
+void releaseGraphicsWhenHidden(QQuickWindow *window)
+{
     window->setPersistentSceneGraph(false);
     window->setPersistentOpenGLContext(false);
     QObject::connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
@@ -70,6 +72,11 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     // Logout, Ctrl-C and a closed terminal end the program like the exit button.
     const QuitOnSignals quitOnSignals;
 
+    // A second start with the same home brings the first one's window forward.
+    SingleInstance instance(SingleInstance::runtimeDirectory(), ConfigStore::defaultPath());
+    if (!instance.claim())
+        return 0;
+
     chooseSceneGraphBackend();
     appManager.stopBTAGService();
     QApplication::setWindowIcon(QIcon(QStringLiteral("./qml/resource/AirPods.ico")));
@@ -81,7 +88,14 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     engine.load(url);
     if (onWindowLoaded)
         onWindowLoaded(engine);
-    releaseGraphicsWhenHidden(engine);
+    if (QQuickWindow *window = windowOf(engine)) {
+        releaseGraphicsWhenHidden(window);
+        QObject::connect(&instance, &SingleInstance::activationRequested, window, [window] {
+            window->show();
+            window->raise();
+            window->requestActivate();
+        });
+    }
 
     RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());
 

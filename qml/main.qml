@@ -86,7 +86,10 @@ Window {
     }
 
     function profileChanged(deviceId, key, value) {
-        if (deviceProfile[deviceId] === undefined || deviceProfile[deviceId] === null)
+        // An entry that is no profile object (a number, a text, a list) is
+        // replaced by one holding the clicked key.
+        var entry = deviceProfile[deviceId]
+        if (entry === undefined || entry === null || typeof entry !== "object" || Array.isArray(entry))
             deviceProfile[deviceId] = {}
         deviceProfile[deviceId][key] = value
         updateDeviceProfiles(JSON.stringify(deviceProfile))
@@ -140,6 +143,34 @@ Window {
                     anchors.verticalCenter: parent.verticalCenter
                     anchors.left: parent.left
                     anchors.leftMargin: 20
+                    // A long name is cut short so that the error marker and
+                    // the gauge stay readable left of the boxes; hovering
+                    // shows it whole.
+                    width: Math.min(implicitWidth, Math.max(0, deviceItemCheckTray.x - anchors.leftMargin
+                        - 10 - deviceItemExclamation.width - 10 - deviceItemBattery.width - 10))
+                    elide: Text.ElideRight
+
+                    HoverHandler {
+                        id: nameHover
+                    }
+
+                    ToolTip {
+                        id: nameTip
+                        objectName: "deviceItemNameTip"
+                        visible: nameHover.hovered && deviceItemName.truncated
+                        delay: 500
+                        width: Math.min(implicitWidth, window.width * 0.9)
+                        contentItem: Text {
+                            objectName: "deviceItemNameTipText"
+                            text: Name
+                            textFormat: Text.PlainText
+                            wrapMode: Text.WrapAnywhere
+                            maximumLineCount: 8
+                            elide: Text.ElideRight
+                            color: "white"
+                            font.family: "Source Han Sans"
+                        }
+                    }
                 }
 
                 Image {

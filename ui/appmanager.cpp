@@ -6,6 +6,7 @@
 #include "../app/servicetakeover.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFontDatabase>
 #include <QJsonDocument>
 
@@ -38,15 +39,35 @@ void AppManager::setServiceControl(const ServiceControl &control)
 QJsonObject AppManager::loadConfig()
 {
     bool opened = false;
-    const QJsonObject map = ConfigStore(*m_messages, m_configPath).load(&opened);
+    const QJsonObject map = ConfigStore(*m_messages, m_configPath).load(&opened, &m_unreadable);
     if (opened)
         m_profiles = map;
+    if (!m_unreadable.isEmpty())
+        qWarning() << "Config file unreadable:" << m_configPath << m_unreadable;
     return map;
 }
 
 void AppManager::saveConfig(const QJsonObject &map)
 {
-    ConfigStore(*m_messages, m_configPath).save(map);
+    const ConfigStore store(*m_messages, m_configPath);
+    if (!m_unreadable.isEmpty()) {
+        // The user's old choices must not vanish without a word.
+        const QString kept = store.keepUnreadable();
+        if (kept.isEmpty()) {
+            m_messages->information(QStringLiteral("Save config failed"),
+                                    QStringLiteral("%1 could not be read (%2), and no copy of it could be kept "
+                                                   "beside it, so it was not replaced. Please check permissions.")
+                                        .arg(QDir::toNativeSeparators(m_configPath), m_unreadable));
+            return;
+        }
+        m_messages->information(QStringLiteral("Config file kept"),
+                                QStringLiteral("%1 could not be read (%2). Its content was kept as %3; "
+                                               "your choices are now saved in a new %1.")
+                                    .arg(QDir::toNativeSeparators(m_configPath), m_unreadable,
+                                         QDir::toNativeSeparators(kept)));
+        m_unreadable.clear();
+    }
+    store.save(map);
 }
 
 void AppManager::loadFonts()

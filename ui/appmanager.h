@@ -55,4 +55,7 @@ private:
     std::shared_ptr<MessageSink> m_messages;
     QString m_configPath;
     std::unique_ptr<ServiceControl> m_serviceControl;
+    // Why the configuration file could not be read at start; its content is
+    // kept beside it before the first save replaces it.
+    QString m_unreadable;
 };

@@ -1,6 +1,9 @@
 #include "mysystemtrayicon.h"
 
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QDebug>
+#include <QTextDocument>
 #include <QEvent>
 #include <QIcon>
 
@@ -30,8 +33,27 @@ void MYSystemTrayIcon::updateBatteryValue(int value)
         return;
     }
     const QString text = QString::number(value, 10);
-    setToolTip(m_deviceName + tr("电量: ") + text);
+    setToolTip(toolTipFor(m_deviceName + tr("电量: ") + text, usesStatusNotifierTray()));
     setIcon(QIcon(pictureFor(value)));
+}
+
+QString MYSystemTrayIcon::toolTipFor(const QString &plain, bool statusNotifierTray)
+{
+    // Only text that the tool tip would take for rich text needs escaping.
+    if (statusNotifierTray || !Qt::mightBeRichText(plain))
+        return plain;
+    return Qt::convertFromPlainText(plain, Qt::WhiteSpaceNoWrap);
+}
+
+bool MYSystemTrayIcon::usesStatusNotifierTray()
+{
+    static const bool uses = [] {
+        QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                               QStringLiteral("/StatusNotifierWatcher"),
+                               QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus());
+        return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+    }();
+    return uses;
 }
 
 bool MYSystemTrayIcon::event(QEvent *e)

@@ -23,6 +23,16 @@ public:
     // No level is known: before the first report and after a link ended.
     static constexpr int kLevelUnknown = -1;
 
+    // The tool tip text that shows plain as written on the notification area
+    // in use. A device chooses its own name, so it is never read as markup:
+    // the X11 notification area shows tool tips as rich text whenever they
+    // look like it, so there such a text is escaped into a paragraph; a D-Bus
+    // StatusNotifierItem title is plain text and is sent as it is.
+    static QString toolTipFor(const QString &plain, bool statusNotifierTray);
+    // Whether Qt shows tray icons through a StatusNotifierItem host on the
+    // session bus (as Qt itself decides, once, at the first tray icon).
+    static bool usesStatusNotifierTray();
+
 protected:
     bool event(QEvent *e) override;
 

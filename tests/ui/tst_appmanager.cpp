@@ -4,7 +4,13 @@
 #include "ui/appmanager.h"
 #include "ui/mysystemtrayicon.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QJsonDocument>
+#include <QLabel>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTextDocument>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,6 +31,8 @@ private slots:
     void unregisterThenRegisterGivesAFreshIcon();
     void levelWithoutIconChangesNothing();
     void profileSlotsSaveTheWholeMap();
+    void markupInANameIsShownLiterally();
+    void unreadableConfigIsKeptAndTheUserTold();
 
 private:
     static QImage pictureOf(const QIcon &icon) { return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32); }
@@ -172,6 +180,88 @@ void TestAppManager::profileSlotsSaveTheWholeMap()
     QCOMPARE(m_app->loadConfig(), QJsonObject());
     QCOMPARE(m_app->profiles().keys(), QStringList{"c"});
     QCOMPARE(m_sink->titles(), QStringList{"create Config failed"});
+}
+
+namespace {
+const QString kMarkupName = QStringLiteral("<b>Bold</b><font color=red size=7>Red</font><img src=\"qml/resource/battery/battery-5.png\">");
+
+// The text a tool tip label shows, as QLabel decides it.
+QString shownText(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+} // namespace
+
+void TestAppManager::markupInANameIsShownLiterally()
+{
+    const QString plain = kMarkupName + QStringLiteral("电量: 40");
+    QCOMPARE(MYSystemTrayIcon::toolTipFor(plain, true), plain); // a StatusNotifierItem title is plain
+    QCOMPARE(shownText(MYSystemTrayIcon::toolTipFor(plain, false)), plain);
+    QCOMPARE(MYSystemTrayIcon::toolTipFor("Buds电量: 40", false), QStringLiteral("Buds电量: 40"));
+
+    // As a person sees it: the X11 notification area's own tool tip.
+    QProcess tray;
+    tray.start("trayer", {"--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "40"});
+    if (!tray.waitForStarted(3000))
+        QSKIP("needs trayer, a notification area");
+    auto stopTray = qScopeGuard([&tray] { tray.kill(); tray.waitForFinished(); });
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 5000);
+    m_app->registerDeviceToTrary("x", kMarkupName);
+    m_app->updateDeviceBatteryValue("x", 40);
+    QWidget *trayWidget = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((trayWidget = [] {
+        for (QWidget *w : QApplication::allWidgets())
+            if (QByteArray(w->metaObject()->className()) == "QSystemTrayIconSys")
+                return w;
+        return static_cast<QWidget *>(nullptr);
+    }()), 5000);
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), trayWidget->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(trayWidget, &hover);
+    QLabel *tip = nullptr;
+    QTRY_VERIFY((tip = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->inherits("QLabel") && w->isVisible())
+                return qobject_cast<QLabel *>(w);
+        return static_cast<QLabel *>(nullptr);
+    }()));
+    QCOMPARE(shownText(tip->text()), plain);
+}
+
+void TestAppManager::unreadableConfigIsKeptAndTheUserTold()
+{
+    const QString config = m_home->filePath("kestrolune.json");
+    const QByteArray damaged = R"({"a":{"listen":true},})"; // one trailing comma
+    auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    auto read = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QVERIFY(write(config + ".unreadable", "an older copy"));
+    QVERIFY(write(config, damaged));
+    QCOMPARE(m_app->loadConfig(), QJsonObject());
+    QVERIFY(m_sink->boxes.isEmpty());
+    QCOMPARE(read(config), damaged); // untouched until the first save
+
+    m_app->updateDeviceProfiles(R"({"b":{"tray":true}})");
+    QCOMPARE(read(config + ".unreadable"), QByteArray("an older copy"));
+    QCOMPARE(read(config + ".unreadable-2"), damaged);
+    QCOMPARE(m_sink->titles(), QStringList{"Config file kept"});
+    QVERIFY(m_sink->boxes.first().second.contains(config + ".unreadable-2"));
+    QCOMPARE(QJsonDocument::fromJson(read(config)).object(), QJsonObject({{"b", QJsonObject{{"tray", true}}}}));
+    // Once kept, later saves are plain saves, and a file that parses is never copied.
+    m_app->updateDeviceProfiles(R"({})");
+    QCOMPARE(m_sink->boxes.size(), 1);
+    QVERIFY(!QFile::exists(config + ".unreadable-3"));
+    m_app->loadConfig();
+    m_app->updateDeviceProfiles(R"({"c":{}})");
+    QVERIFY(!QFile::exists(config + ".unreadable-3"));
 }
 
 QTEST_MAIN(TestAppManager)

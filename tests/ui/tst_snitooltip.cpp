@@ -1,0 +1,118 @@
+// The device tray icon on a desktop whose notification area is a D-Bus
+// StatusNotifierItem host: a private session bus with a watcher (see
+// sniwatcher.py) comes up before Qt touches any bus, and the icon's tool tip
+// is read back over D-Bus as a host reads it.
+#include "ui/mysystemtrayicon.h"
+
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusReply>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+class TestSniToolTip : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void titleIsThePlainName();
+};
+
+namespace {
+
+// The title of a StatusNotifierItem's ToolTip property, (sa(iiay)ss). The
+// item lives in this process, so the call is asynchronous and the event loop
+// runs meanwhile to answer it.
+QString toolTipTitle(const QString &service)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(service, "/StatusNotifierItem",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(get);
+    for (int i = 0; i < 250 && !pending.isFinished(); ++i)
+        QTest::qWait(20);
+    const QDBusMessage reply = pending.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return QStringLiteral("<no reply: %1>").arg(reply.errorMessage());
+    const QDBusArgument arg = reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    QString icon, title, subTitle;
+    arg.beginStructure();
+    arg >> icon;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray pixels;
+        arg.beginStructure();
+        arg >> width >> height >> pixels;
+        arg.endStructure();
+    }
+    arg.endArray();
+    arg >> title >> subTitle;
+    arg.endStructure();
+    return title;
+}
+
+QStringList registeredItems()
+{
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                           "org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus());
+    return watcher.property("RegisteredStatusNotifierItems").toStringList();
+}
+
+} // namespace
+
+void TestSniToolTip::titleIsThePlainName()
+{
+    QVERIFY(MYSystemTrayIcon::usesStatusNotifierTray());
+    const QString name = QStringLiteral("<b>Bold</b><font color=red size=7>Red</font><img src=\"qml/resource/battery/battery-5.png\">");
+    MYSystemTrayIcon icon(name);
+    icon.show();
+    icon.updateBatteryValue(40);
+    QTRY_COMPARE_WITH_TIMEOUT(registeredItems().size(), 1, 5000);
+    QTRY_COMPARE(toolTipTitle(registeredItems().first()), name + QStringLiteral("电量: 40"));
+}
+
+// Starts a private session bus and the watcher, then the tests.
+int main(int argc, char **argv)
+{
+    FILE *daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+    char address[512] = {0}, pid[32] = {0};
+    if (!daemon || !fgets(address, sizeof address, daemon) || !fgets(pid, sizeof pid, daemon)) {
+        std::fprintf(stderr, "cannot start a session bus\n");
+        return 1;
+    }
+    pclose(daemon);
+    std::string trimmed(address);
+    trimmed.erase(trimmed.find_last_not_of("\r\n") + 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", trimmed.c_str(), 1);
+    const std::string script = std::string(std::getenv("KESTROLUNE_SOURCE_DIR") ? std::getenv("KESTROLUNE_SOURCE_DIR") : ".")
+                               + "/tests/ui/sniwatcher.py";
+    FILE *watcher = popen(("exec /usr/bin/python3 " + script).c_str(), "r");
+    char ready[16] = {0};
+    if (!watcher || !fgets(ready, sizeof ready, watcher)) {
+        std::fprintf(stderr, "the StatusNotifierWatcher did not start\n");
+        kill(pid_t(std::atoi(pid)), SIGTERM);
+        return 1;
+    }
+
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        TestSniToolTip test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    kill(pid_t(std::atoi(pid)), SIGTERM); // the watcher ends with its bus
+    pclose(watcher);
+    return result;
+}
+
+#include "tst_snitooltip.moc"
