@@ -195,8 +195,10 @@ void RFCManager::updateDeviceProfiles(QString objstr)
 
 void RFCManager::slot_recvErrorMsg(QString deviceId, QString errMsg)
 {
-    qDebug() << "slot_recvErrorMsg: " << deviceId << " " << errMsg;
-    m_errorShown.insert(deviceId);
+    // A link that fails the same way at every scan cycle is logged once.
+    if (m_rowErrors.value(deviceId) != errMsg)
+        qDebug() << "slot_recvErrorMsg: " << deviceId << " " << errMsg;
+    m_rowErrors.insert(deviceId, errMsg);
     emit signal_getErrorMessage(deviceId, errMsg);
 }
 
@@ -205,7 +207,7 @@ void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
     qDebug() << "slot_recvBatteryLevel: " << deviceId << " " << value;
     emit signal_sendBatteryLevel(deviceId, value);
     // The device answers again: the error that ended an earlier link is over.
-    if (m_errorShown.remove(deviceId))
+    if (m_rowErrors.remove(deviceId))
         emit signal_getErrorMessage(deviceId, QString());
 }
 

@@ -6,7 +6,7 @@
 #include <QMap>
 #include <mutex>
 #include <QPointer>
-#include <QSet>
+#include <QHash>
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
@@ -80,7 +80,7 @@ private:
     QMap<QString, QPointer<RFCBase>> m_links;   // guarded by m_mutex
     QList<QPointer<RFCBase>> m_allLinks;        // every link not yet deleted; m_mutex
     QMap<QString, QString> m_linkNames;         // device name of each link in m_links; m_mutex
-    QSet<QString> m_errorShown;                 // rows showing a link's error; GUI thread only
+    QHash<QString, QString> m_rowErrors;        // the error each row shows; GUI thread only
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
     QPointer<QTimer> m_timer;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs

@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHash>
+
+#include <mutex>
 
 #include <cstdio>
 
@@ -28,6 +31,20 @@ RFCBase::~RFCBase()
     platform::markThreadJoined(this);
 }
 
+bool RFCBase::failureChanged(const QString &deviceId, const QString &message)
+{
+    static std::mutex mutex;
+    static QHash<QString, QString> last; // the connect failure of each device's latest link
+    std::unique_lock<std::mutex> lock(mutex);
+    if (last.value(deviceId) == message)
+        return false;
+    if (message.isEmpty())
+        last.remove(deviceId);
+    else
+        last.insert(deviceId, message);
+    return true;
+}
+
 void RFCBase::stop()
 {
     quit();
@@ -42,11 +59,16 @@ void RFCBase::run()
                           platform::ProtectionLevel::BluetoothEncryptionAllowNullAuthentication);
         connected = true;
     } catch (const PlatformError &e) {
-        qCritical() << "hresult: " << e.code() << "\n";
-        qCritical() << "message: " << e.message() << "\n";
+        // A failure that repeats at every scan cycle is logged when it begins.
+        if (failureChanged(m_deviceId, e.message())) {
+            qCritical() << "hresult: " << e.code() << "\n";
+            qCritical() << "message: " << e.message() << "\n";
+        }
         emit signal_error(m_deviceId, e.message());
         quit();
     }
+    if (connected)
+        failureChanged(m_deviceId, QString());
 
     if (connected) {
         platform::DataReader reader(*m_socket);

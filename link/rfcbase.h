@@ -47,6 +47,9 @@ protected:
 
 private:
     void failed(qint32 code, const QString &message);
+    // Records the connect failure of a device's latest link (empty: it
+    // connected); true when it differs from the one before.
+    static bool failureChanged(const QString &deviceId, const QString &message);
 
     const std::unique_ptr<platform::StreamSocket> m_socket;
     platform::DataWriter *m_writer = nullptr;

@@ -37,6 +37,18 @@ void throwBluetoothErrno(int err)
 
 namespace {
 
+// Whether the kernel offers Bluetooth sockets at all. Without it the SDP
+// library only reports "Invalid argument", which says nothing to a user.
+bool kernelHasBluetooth()
+{
+    const int fd = ::socket(AF_BLUETOOTH, SOCK_SEQPACKET | SOCK_CLOEXEC, BTPROTO_L2CAP);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    return errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT;
+}
+
 bdaddr_t parseAddress(const QString &address)
 {
     bdaddr_t out{};
@@ -55,8 +67,10 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
     bdaddr_t any{};
     const bdaddr_t target = parseAddress(address);
     sdp_session_t *session = sdp_connect(&any, &target, SDP_RETRY_IF_BUSY | SDP_NON_BLOCKING);
-    if (!session)
-        throwBluetoothErrno(errno);
+    if (!session) {
+        const int err = errno;
+        throwBluetoothErrno(kernelHasBluetooth() ? err : EAFNOSUPPORT);
+    }
     struct Closer {
         sdp_session_t *s;
         ~Closer() { sdp_close(s); }

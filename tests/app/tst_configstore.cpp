@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <functional>
 #include <unistd.h>
 
 class TestConfigStore : public QObject
@@ -21,6 +23,7 @@ private slots:
     void nonObjectContentLoadsEmpty_data();
     void nonObjectContentLoadsEmpty();
     void readOnlyFileIsReportedAtLoad();
+    void readOnlyHomeSavesInPlace();
     void directoryInPlaceOfTheFile();
     void missingDirectoryCannotBeCreated();
     void failedSaveKeepsTheOldFileWhole();
@@ -38,6 +41,29 @@ private:
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
+    }
+
+    // Runs body as an unprivileged user (root ignores file permissions):
+    // when the tests run as root, in a child process that owns the test
+    // directory as "nobody". The result is the body's.
+    bool asUnprivileged(const std::function<bool()> &body) const
+    {
+        if (::geteuid() != 0)
+            return body();
+        const uid_t nobody = 65534;
+        for (const QString &entry : QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+            if (::chown(QFile::encodeName(m_dir->filePath(entry)).constData(), nobody, nobody) != 0)
+                return false;
+        if (::chown(QFile::encodeName(m_dir->path()).constData(), nobody, nobody) != 0)
+            return false;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(2);
+            ::_exit(body() ? 0 : 1);
+        }
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -78,22 +104,27 @@ void TestConfigStore::saveThenLoadRoundTrip()
 void TestConfigStore::nonObjectContentLoadsEmpty_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("array") << QByteArray("[]");
-    QTest::newRow("invalid JSON") << QByteArray("{\"a\": ");
-    QTest::newRow("invalid UTF-8") << QByteArray("{\"a\xff\xfe\": 1}");
-    QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("deeply nested") << QByteArray(10000, '[') + QByteArray(10000, ']');
-    QTest::newRow("NUL bytes") << QByteArray("{\"a\":\0true}", 11);
+    QTest::addColumn<bool>("unreadable"); // else: nothing in it to keep
+    QTest::newRow("array") << QByteArray("[]") << true;
+    QTest::newRow("invalid JSON") << QByteArray("{\"a\": ") << true;
+    QTest::newRow("trailing comma") << QByteArray("{\"a\":{\"listen\":true},}") << true;
+    QTest::newRow("invalid UTF-8") << QByteArray("{\"a\xff\xfe\": 1}") << true;
+    QTest::newRow("empty file") << QByteArray() << false;
+    QTest::newRow("deeply nested") << QByteArray(10000, '[') + QByteArray(10000, ']') << true;
+    QTest::newRow("NUL bytes") << QByteArray("{\"a\":\0true}", 11) << true;
 }
 
 void TestConfigStore::nonObjectContentLoadsEmpty()
 {
     QFETCH(QByteArray, content);
+    QFETCH(bool, unreadable);
     write(path(), content);
     bool opened = false;
+    QString why;
     ConfigStore store(m_sink, path());
-    QCOMPARE(store.load(&opened), QJsonObject());
+    QCOMPARE(store.load(&opened, &why), QJsonObject());
     QVERIFY(opened);
+    QCOMPARE(!why.isEmpty(), unreadable);
     QVERIFY(m_sink.boxes.isEmpty());
     QCOMPARE(read(path()), content); // left alone until the next save
     QVERIFY(store.save({{"x", QJsonObject{{"tray", true}}}}));
@@ -102,18 +133,33 @@ void TestConfigStore::nonObjectContentLoadsEmpty()
 
 void TestConfigStore::readOnlyFileIsReportedAtLoad()
 {
-    if (::geteuid() == 0)
-        QSKIP("root opens read-only files for writing");
     write(path(), R"({"x":{"listen":true}})");
     QFile::setPermissions(path(), QFile::ReadOwner);
-    bool opened = true;
-    QCOMPARE(ConfigStore(m_sink, path()).load(&opened), QJsonObject());
-    QVERIFY(!opened);
-    QCOMPARE(m_sink.titles(), QStringList{"read Config failed"});
-    QCOMPARE(m_sink.boxes.first().second, QStringLiteral("read data failed,Please check permissions"));
-    QVERIFY(!ConfigStore(m_sink, path()).save({}));
-    QCOMPARE(m_sink.titles().last(), QStringLiteral("Save config failed"));
+    const bool reported = asUnprivileged([this] {
+        bool opened = true;
+        RecordingSink sink;
+        const bool loadedEmpty = ConfigStore(sink, path()).load(&opened).isEmpty() && !opened;
+        const bool saved = ConfigStore(sink, path()).save({});
+        return loadedEmpty && !saved
+               && sink.titles() == QStringList({"read Config failed", "Save config failed"})
+               && sink.boxes.first().second == QStringLiteral("read data failed,Please check permissions");
+    });
+    QVERIFY(reported);
     QCOMPARE(read(path()), QByteArray(R"({"x":{"listen":true}})"));
+}
+
+void TestConfigStore::readOnlyHomeSavesInPlace()
+{
+    write(path(), R"({"x":{"listen":true}})");
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner)); // no new files here
+    const QJsonObject map{{"y", QJsonObject{{"tray", true}}}};
+    const bool saved = asUnprivileged([this, map] {
+        RecordingSink sink;
+        return ConfigStore(sink, path()).save(map) && sink.boxes.isEmpty();
+    });
+    QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(saved);
+    QCOMPARE(read(path()), QJsonDocument(map).toJson());
 }
 
 void TestConfigStore::directoryInPlaceOfTheFile()
@@ -179,10 +225,20 @@ void TestConfigStore::oversizedFileIsNotRead()
     big += QByteArray(50 * 1024 * 1024, 'x'); // 50 MB
     big += "\"}";
     write(path(), big);
+    // Through a link, as some keep their settings elsewhere.
+    QVERIFY(QFile::rename(path(), m_dir->filePath("elsewhere.json")));
+    QVERIFY(QFile::link(m_dir->filePath("elsewhere.json"), path()));
     bool opened = false;
-    QCOMPARE(ConfigStore(m_sink, path()).load(&opened), QJsonObject());
+    QString why;
+    const ConfigStore store(m_sink, path());
+    QCOMPARE(store.load(&opened, &why), QJsonObject());
     QVERIFY(opened);
+    QVERIFY(why.contains("larger than 16 MB"));
     QCOMPARE(QFileInfo(path()).size(), qint64(big.size())); // untouched
+    const QString kept = store.keepUnreadable();
+    QCOMPARE(kept, path() + ".unreadable");
+    QCOMPARE(QFileInfo(kept).size(), qint64(big.size()));
+    QVERIFY(!QFileInfo(kept).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestConfigStore)

@@ -23,6 +23,8 @@ private slots:
     void showsTheWindowWithoutLooseFiles();
     void closingHidesAndKeepsRunning();
     void listenIsSavedAndKeptAcrossRestarts();
+    void secondStartShowsTheFirstWindow();
+    void staleLockOfACrashedRunIsTakenOver();
     void sessionSignalsExitLikeTheExitButton_data();
     void sessionSignalsExitLikeTheExitButton();
 
@@ -31,7 +33,10 @@ private:
     static void sendClose(const QString &window);
 
     QString m_build;
+    QProcessEnvironment environment() const;
+
     std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<QTemporaryDir> m_runtime;
     std::unique_ptr<ProgramDriver> m_program;
 };
 
@@ -50,6 +55,7 @@ void TestProgram::initTestCase()
 void TestProgram::init()
 {
     m_home = std::make_unique<QTemporaryDir>();
+    m_runtime = std::make_unique<QTemporaryDir>();
 }
 
 void TestProgram::cleanup()
@@ -60,9 +66,15 @@ void TestProgram::cleanup()
 void TestProgram::start(const QString &workingDirectory)
 {
     m_program = std::make_unique<ProgramDriver>();
+    QVERIFY2(m_program->start(m_build + "/kestrolune-demo", workingDirectory, environment()), "the window did not appear");
+}
+
+QProcessEnvironment TestProgram::environment() const
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", m_home->path());
-    QVERIFY2(m_program->start(m_build + "/kestrolune-demo", workingDirectory, env), "the window did not appear");
+    env.insert("XDG_RUNTIME_DIR", m_runtime->path());
+    return env;
 }
 // What a window manager sends when the title bar's close button is clicked.
 void TestProgram::sendClose(const QString &window)
@@ -125,6 +137,33 @@ void TestProgram::listenIsSavedAndKeptAcrossRestarts()
     QVERIFY(!ProgramDriver::near(m_program->screenshot().pixelColor(457, 40), kMark)); // 托盘 stays off
     log.clear();
     QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    m_program->click(320, 435);
+    QVERIFY(m_program->exitsWith(0));
+}
+
+void TestProgram::secondStartShowsTheFirstWindow()
+{
+    start(m_build);
+    sendClose(m_program->window());
+    QTRY_VERIFY_WITH_TIMEOUT(ProgramDriver::visibleWindow().isEmpty(), 3000);
+    QProcess second;
+    second.setProcessEnvironment(environment());
+    second.setWorkingDirectory(m_build);
+    second.start(m_build + "/kestrolune-demo", QStringList());
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(ProgramDriver::visibleWindow(), m_program->window(), 3000); // the first one, in front
+    QCOMPARE(m_program->process().state(), QProcess::Running);
+}
+
+void TestProgram::staleLockOfACrashedRunIsTakenOver()
+{
+    start(m_build);
+    ::kill(pid_t(m_program->process().processId()), SIGKILL);
+    QVERIFY(m_program->process().waitForFinished(5000));
+    QVERIFY(!QDir(m_runtime->path()).entryList({"kestrolune-*.lock"}).isEmpty()); // left behind
+    start(m_build); // the window appears
     m_program->click(320, 435);
     QVERIFY(m_program->exitsWith(0));
 }

@@ -19,6 +19,7 @@ private slots:
     void cleanup();
     void registeredDeviceShowsItsNameOnly();
     void namesAreNeverMarkup();
+    void longNamesLeaveTheGaugeReadable();
     void updatesReachTheFirstMatchingRow();
     void unregisterOfAMissingIdChangesNothing();
     void batteryGauge();
@@ -117,10 +118,38 @@ void TestWindow::namesAreNeverMarkup()
         QCOMPARE(text->property("textFormat").toInt(), 0); // Text.PlainText
         QVERIFY(text->property("text").toString() == names[cards().indexOf(card)]);
     }
-    // A long name pushes the marker and the gauge to the right, unclipped.
-    QQuickItem *first = cards()[0];
-    QQuickItem *name = child(first, "deviceItemName");
-    QCOMPARE(child(first, "deviceItemExclamation")->x(), name->x() + name->width() + 10);
+}
+
+void TestWindow::longNamesLeaveTheGaugeReadable()
+{
+    const QString names[] = {"Buds", "Soundcore Life Q30 Wireless Headset", QString(10000, QChar(u'長'))};
+    for (const QString &name : names) {
+        call("registerToIndex", record(name, name));
+        call("updateDeviceErrorMessage", name, "off");
+        call("updateDeviceBatteryValue", name, 50);
+    }
+    QTRY_COMPARE(cards().size(), 3);
+    for (QQuickItem *card : cards()) {
+        QQuickItem *name = child(card, "deviceItemName");
+        QQuickItem *marker = child(card, "deviceItemExclamation");
+        QQuickItem *gauge = child(card, "deviceItemBattery");
+        const bool shortName = name->property("text").toString() == names[0];
+        // A short name as before; a long one cut short, the marker and the
+        // gauge left of the boxes, on the card.
+        QCOMPARE(name->property("truncated").toBool(), !shortName);
+        if (shortName)
+            QCOMPARE(name->width(), name->property("implicitWidth").toReal());
+        QCOMPARE(marker->x(), name->x() + name->width() + 10);
+        QVERIFY(gauge->x() + gauge->width() <= child(card, "deviceItemCheckTray")->x());
+        QVERIFY(marker->isVisible() && gauge->isVisible());
+    }
+    // Hovering a cut name shows it whole, as plain text.
+    QQuickItem *name = child(cards()[1], "deviceItemName");
+    QTest::mouseMove(m_window, name->mapToScene(QPointF(10, name->height() / 2)).toPoint());
+    QQuickItem *tipText = nullptr;
+    QTRY_VERIFY((tipText = findItem(m_window->contentItem(), "deviceItemNameTipText")) && tipText->isVisible());
+    QCOMPARE(tipText->property("text").toString(), names[1]);
+    QCOMPARE(tipText->property("textFormat").toInt(), 0); // Text.PlainText
 }
 
 void TestWindow::updatesReachTheFirstMatchingRow()
@@ -209,6 +238,14 @@ void TestWindow::clickEmitsTheWholeMap()
     QVERIFY(!mark->isVisible());
     QCOMPARE(spy.count(), 3);
     QCOMPARE(spy.at(2).at(0).toString(), QStringLiteral(R"({"other":{"tray":true},"a":{"listen":false,"tray":true}})"));
+
+    // A stored entry that is no object is replaced by one with the clicked key.
+    for (const QJsonValue &stored : {QJsonValue(5), QJsonValue("on"), QJsonValue(QJsonArray{1})}) {
+        call("setDeviceProfile", QJsonObject{{"a", stored}});
+        click(child(listen, "box"));
+        QCOMPARE(QJsonDocument::fromJson(spy.last().at(0).toString().toUtf8()).object(),
+                 QJsonObject({{"a", QJsonObject{{"listen", listen->property("innerValue").toBool()}}}}));
+    }
 }
 
 void TestWindow::profileBindsTheBoxes()
