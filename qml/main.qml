@@ -167,7 +167,6 @@ Window {
                             wrapMode: Text.WrapAnywhere
                             maximumLineCount: 8
                             elide: Text.ElideRight
-                            color: "white"
                             font.family: "Source Han Sans"
                         }
                     }
