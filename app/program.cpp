@@ -37,13 +37,13 @@ void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url)
 
 namespace {
 
-// A hidden window draws nothing; what its scene graph caches (glyphs,
-// textures) is given back until it is shown again.
 QQuickWindow *windowOf(QQmlApplicationEngine &engine)
 {
     return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
 }
 
+// A hidden window draws nothing; what its scene graph caches (glyphs,
+// textures) is given back until it is shown again.
 void releaseGraphicsWhenHidden(QQuickWindow *window)
 {
     window->setPersistentSceneGraph(false);

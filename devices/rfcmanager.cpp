@@ -157,8 +157,9 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
     for (const ProfileAction &action : reconcileProfiles(before, m_profiles, linked)) {
         switch (action.kind) {
         case ProfileAction::StopLink:
-            if (stopLinkLocked(action.deviceId))
-                emit signal_unregisterFromTray(action.deviceId);
+            // Also where the link has already ended: its icon stays no more.
+            stopLinkLocked(action.deviceId);
+            emit signal_unregisterFromTray(action.deviceId);
             break;
         case ProfileAction::ShowTray:
             emit signal_registerToTray(action.deviceId, m_linkNames.value(action.deviceId));

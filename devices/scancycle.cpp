@@ -69,16 +69,26 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
 QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
                                          const QStringList &linked)
 {
+    // The linked devices first, then every other device named in either map.
+    QStringList ids = linked;
+    for (const QJsonObject *map : {&before, &after})
+        for (auto it = map->begin(); it != map->end(); ++it)
+            if (!ids.contains(it.key()))
+                ids << it.key();
+
     QVector<ProfileAction> actions;
-    for (const QString &id : linked) {
-        if (!profileFlag(after, id, "listen")) {
+    for (const QString &id : qAsConst(ids)) {
+        const bool isLinked = linked.contains(id);
+        if (!profileFlag(after, id, "listen") && (isLinked || profileFlag(before, id, "listen"))) {
             actions.append({ProfileAction::StopLink, id});
             continue;
         }
         const bool trayBefore = profileFlag(before, id, "tray");
         const bool trayAfter = profileFlag(after, id, "tray");
-        if (trayAfter != trayBefore)
-            actions.append({trayAfter ? ProfileAction::ShowTray : ProfileAction::HideTray, id});
+        if (trayBefore && !trayAfter)
+            actions.append({ProfileAction::HideTray, id});
+        else if (!trayBefore && trayAfter && isLinked)
+            actions.append({ProfileAction::ShowTray, id});
     }
     return actions;
 }

@@ -41,19 +41,19 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
 // true in an object profile does.
 bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key);
 
-// What a change of the profile map does at once to a device whose link runs.
+// What a change of the profile map does at once.
 struct ProfileAction
 {
     enum Kind {
-        StopLink, // "listen" turned off
-        ShowTray, // "tray" turned on
-        HideTray, // "tray" turned off
+        StopLink, // "listen" turned off: the link (if one runs) and the tray icon go
+        ShowTray, // "tray" turned on while the device's link runs: its icon comes
+        HideTray, // "tray" turned off: the tray icon goes
     };
     Kind kind;
     QString deviceId;
 };
 
-// The actions for the linked devices, in their order, when the profile map
-// goes from before to after.
+// The actions, linked devices first, when the profile map goes from before
+// to after; linked lists the devices whose link runs.
 QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
                                          const QStringList &linked);

@@ -182,7 +182,11 @@ void TestScanCycle::profileChangesActOnRunningLinks_data()
     QTest::newRow("entry removed") << R"({"x":{"listen":true}})" << R"({})" << "stop:x";
     QTest::newRow("tray on") << R"({"x":{"listen":true}})" << R"({"x":{"listen":true,"tray":true}})" << "show:x";
     QTest::newRow("tray off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":false}})" << "hide:x";
-    QTest::newRow("unlinked devices untouched") << R"({"y":{"listen":true,"tray":true}})" << R"({"x":{"listen":true},"y":{}})" << "";
+    // y has no running link (its headset is off): its icon still follows the boxes.
+    QTest::newRow("unlinked: listen off") << R"({"x":{"listen":true},"y":{"listen":true,"tray":true}})" << R"({"x":{"listen":true},"y":{}})" << "stop:y";
+    QTest::newRow("tray off, linked or not") << R"({"x":{"listen":true,"tray":true},"y":{"listen":true,"tray":true}})"
+                                                << R"({"x":{"listen":true},"y":{"listen":true}})" << "hide:x hide:y";
+    QTest::newRow("unlinked: tray on waits for the link") << R"({"y":{"listen":true}})" << R"({"x":{"listen":true},"y":{"listen":true,"tray":true}})" << "";
     QTest::newRow("nothing changed") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":true}})" << "";
 }
 
