@@ -43,12 +43,14 @@ QQuickWindow *windowOf(QQmlApplicationEngine &engine)
 }
 
 // A hidden window draws nothing; what its scene graph caches (glyphs,
-// textures) is given back until it is shown again.
-void releaseGraphicsWhenHidden(QQuickWindow *window)
+// textures) is given back until it is shown again. The connection is to be
+// cut before the window is destroyed: its destructor hides it once more,
+// when it is no QQuickWindow any longer.
+QMetaObject::Connection releaseGraphicsWhenHidden(QQuickWindow *window)
 {
     window->setPersistentSceneGraph(false);
     window->setPersistentOpenGLContext(false);
-    QObject::connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
+    return QObject::connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
         if (!visible)
             window->releaseResources();
     });
@@ -88,8 +90,9 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     engine.load(url);
     if (onWindowLoaded)
         onWindowLoaded(engine);
+    QMetaObject::Connection releaseWhenHidden;
     if (QQuickWindow *window = windowOf(engine)) {
-        releaseGraphicsWhenHidden(window);
+        releaseWhenHidden = releaseGraphicsWhenHidden(window);
         QObject::connect(&instance, &SingleInstance::activationRequested, window, [window] {
             window->show();
             window->raise();
@@ -100,6 +103,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());
 
     const int result = app.exec();
+    QObject::disconnect(releaseWhenHidden);
 
     // Stop the device manager and its links before the window, the engine
     // and the application object go away, so nothing reaches them afterwards.

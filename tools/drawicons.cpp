@@ -1,4 +1,5 @@
 // Draws Kestrolune's pictures with QPainter.
+//   drawicons --hicolor DIR                DIR/<n>x<n>/apps/kestrolune.png, the menu icon
 //   drawicons --loose DIR [--font FILE]   DIR/AirPods.ico, DIR/battery/battery-0..100.png and battery-unknown.png
 //   drawicons --embedded DIR              DIR/AirPods.png, DIR/AirPods.ico, DIR/exclamation.png
 // The embedded pictures are drawn once and committed under qml/resource/;
@@ -140,12 +141,22 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 3 || (args[1] != "--loose" && args[1] != "--embedded")) {
-        QTextStream(stderr) << "usage: drawicons --loose DIR [--font FILE] | --embedded DIR\n";
+    if (args.size() < 3 || (args[1] != "--loose" && args[1] != "--embedded" && args[1] != "--hicolor")) {
+        QTextStream(stderr) << "usage: drawicons --loose DIR [--font FILE] | --embedded DIR | --hicolor DIR\n";
         return 2;
     }
     const QDir dir(args[2]);
     QDir().mkpath(dir.path());
+    if (args[1] == "--hicolor") {
+        // The menu entry's icon in the icon theme, at the usual sizes.
+        bool drawn = true;
+        for (int side : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString sub = QStringLiteral("%1x%1/apps").arg(side);
+            QDir().mkpath(dir.filePath(sub));
+            drawn = save(squareEarbuds(side), dir.filePath(sub + "/kestrolune.png"), "PNG") && drawn;
+        }
+        return drawn ? 0 : 1;
+    }
     bool ok = save(squareEarbuds(64), dir.filePath("AirPods.ico"), "ICO");
 
     if (args[1] == "--embedded") {
