@@ -58,9 +58,10 @@ QuitOnSignals::~QuitOnSignals()
 void QuitOnSignals::onSignal()
 {
     unsigned char byte = 0;
+    int received = 0;
     while (::read(g_fds[1], &byte, 1) == 1)
-        m_received = byte;
-    qDebug() << "QuitOnSignals: signal" << m_received << "- exiting";
+        received = byte;
+    qDebug() << "QuitOnSignals: signal" << received << "- exiting";
     QCoreApplication::quit();
 }
 

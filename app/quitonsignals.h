@@ -19,12 +19,8 @@ public:
     explicit QuitOnSignals(QObject *parent = nullptr);
     ~QuitOnSignals() override;
 
-    // The signal that asked for the quit, or 0.
-    int received() const { return m_received; }
-
 private:
     void onSignal();
 
     QSocketNotifier *m_notifier = nullptr; // child of this object
-    int m_received = 0;
 };

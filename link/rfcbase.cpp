@@ -67,10 +67,8 @@ void RFCBase::run()
         emit signal_error(m_deviceId, e.message());
         quit();
     }
-    if (connected)
-        failureChanged(m_deviceId, QString());
-
     if (connected) {
+        failureChanged(m_deviceId, QString()); // a later failure is news again
         platform::DataReader reader(*m_socket);
         platform::DataWriter writer(*m_socket);
         setWriter(&writer);
