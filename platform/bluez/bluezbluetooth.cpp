@@ -1,5 +1,6 @@
 #include "bluezbluetooth.h"
-#include "rfcommsocket.h"
+#include "handsfreeprofile.h"
+#include "profilesocket.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -65,6 +66,7 @@ QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &
 } // namespace
 
 BluezBluetooth::BluezBluetooth() = default;
+BluezBluetooth::~BluezBluetooth() = default;
 
 void BluezBluetooth::noteReachable(bool reachable, const QString &why)
 {
@@ -152,9 +154,28 @@ QVector<RfcommService> BluezBluetooth::rfcommServices(const QString &deviceId)
     return services;
 }
 
+QString BluezBluetooth::devicePathOf(const QString &address) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
+        const QVariantMap device = it.value().value(kDevice);
+        if (device.value(QStringLiteral("Address")).toString().compare(address, Qt::CaseInsensitive) == 0)
+            return it.key();
+    }
+    return {};
+}
+
 std::unique_ptr<StreamSocket> BluezBluetooth::createStreamSocket()
 {
-    return std::make_unique<RfcommSocket>();
+    std::shared_ptr<HandsFreeProfile> profile;
+    {
+        // Made on first use, when the application (and its bus) exists.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_profile)
+            m_profile = std::make_shared<HandsFreeProfile>();
+        profile = m_profile;
+    }
+    return std::make_unique<ProfileSocket>(profile, [this](const QString &address) { return devicePathOf(address); });
 }
 
 } // namespace platform::bluez

@@ -6,16 +6,21 @@
 #include <QMap>
 #include <mutex>
 #include <QVariantMap>
+#include <memory>
 
 namespace platform::bluez {
 
-// Paired devices from BlueZ over the system D-Bus; streams through the
-// kernel's RFCOMM sockets. One GetManagedObjects call per pass: the
+class HandsFreeProfile;
+
+// Paired devices from BlueZ over the system D-Bus. Hands-free streams come
+// through BlueZ's profile interface (or, where that is not to be had, the
+// kernel's RFCOMM sockets). One GetManagedObjects call per pass: the
 // per-device look-ups of a pass read the snapshot that pairedDevices() took.
 class BluezBluetooth : public Bluetooth
 {
 public:
     BluezBluetooth();
+    ~BluezBluetooth() override;
 
     QVector<DeviceInfo> pairedDevices() override;
     bool isConnected(const QString &deviceId) override;
@@ -28,10 +33,12 @@ private:
     using Interfaces = QMap<QString, QVariantMap>;
     QVariantMap deviceOrThrow(const QString &deviceId) const; // with m_mutex held
     void noteReachable(bool reachable, const QString &why);
+    QString devicePathOf(const QString &address) const;
 
     mutable std::mutex m_mutex;
     QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
     int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
+    std::shared_ptr<HandsFreeProfile> m_profile; // made with the first stream; m_mutex
 };
 
 } // namespace platform::bluez

@@ -5,13 +5,18 @@
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <unistd.h>
 
 // A private system bus with a mocked BlueZ (python3-dbusmock's bluez5
-// template). Create it before anything in the process touches the system
+// template, extended with the profile interface by bluezprofiles.py beside
+// this file). Create it before anything in the process touches the system
 // bus: it points DBUS_SYSTEM_BUS_ADDRESS at the private bus.
 class MockBluez
 {
@@ -40,9 +45,9 @@ public:
         m_mock = std::make_unique<QProcess>();
         m_mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // It logs every call: unread, the pipe would fill and stall it.
-        m_mock->setStandardOutputFile(QProcess::nullDevice());
+        m_mock->setStandardOutputFile(qEnvironmentVariableIsSet("KESTROLUNE_MOCK_LOG") ? qEnvironmentVariable("KESTROLUNE_MOCK_LOG") : QProcess::nullDevice());
         // Debian's Python modules belong to /usr/bin/python3.
-        m_mock->start("/usr/bin/python3", {"-m", "dbusmock", "--template", "bluez5"});
+        m_mock->start("/usr/bin/python3", {"-m", "dbusmock", "--template", QFileInfo(__FILE__).absolutePath() + "/bluezprofiles.py"});
         if (!m_mock->waitForStarted())
             return false;
         for (int i = 0; i < 100; ++i) {
@@ -85,6 +90,21 @@ public:
     void connectDevice(const QString &adapter, const QString &address, bool on)
     {
         mock(on ? "ConnectDevice" : "DisconnectDevice", {adapter, address});
+    }
+
+    // The simulated headset's end of the device's next profile connection
+    // (the caller owns it), or -1 when BlueZ has handed none over in time.
+    int takeHeadsetEnd(const QString &devicePath, int timeoutMs = 0)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            const QDBusMessage reply = mock("TakeHeadsetEnd", {devicePath});
+            if (reply.type() == QDBusMessage::ReplyMessage)
+                return ::dup(reply.arguments().value(0).value<QDBusUnixFileDescriptor>().fileDescriptor());
+            if (deadline.hasExpired())
+                return -1;
+            QTest::qWait(50);
+        }
     }
 
     // Properties of the mocked objects are writable.

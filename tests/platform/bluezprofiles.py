@@ -1,0 +1,155 @@
+'''A mocked BlueZ with the profile interface, for Kestrolune's tests.
+
+python3-dbusmock's bluez5 template, plus:
+- RegisterProfile and UnregisterProfile that remember who holds which UUID
+  and refuse a second holder ("UUID already registered"), as BlueZ does;
+- Device1.ConnectProfile, which makes a socket pair, keeps one end for a
+  simulated headset and hands the other to the holder's NewConnection;
+- org.bluez.Mock methods to take the headset's end (TakeHeadsetEnd), to make
+  a device's ConnectProfile fail or hand nothing over (SetConnectBehaviour), to
+  offer a connection that nobody asked for (OfferConnection) and to read how
+  the holder answered the last hand-over (HandOverReply).
+'''
+
+import socket
+
+import dbus
+import dbus.service
+
+from dbusmock import mockobject
+from dbusmock.templates import bluez5
+# The template's own names and Mock methods, which dbusmock takes from this module.
+from dbusmock.templates.bluez5 import (  # noqa: F401
+    BUS_NAME, MAIN_OBJ, SYSTEM_BUS, IS_OBJECT_MANAGER, AddAdapter, RemoveAdapter,
+    RemoveAdapterWithDevices, PairDevice, BlockDevice, ConnectDevice, DisconnectDevice)
+
+MOCK = 'org.bluez.Mock'
+PROFILE_MANAGER = 'org.bluez.ProfileManager1'
+DEVICE = 'org.bluez.Device1'
+PROFILE = 'org.bluez.Profile1'
+REMOTE_OF = {  # the remote UUID that ConnectProfile names -> the local profile's UUID
+    '0000111e-0000-1000-8000-00805f9b34fb': '0000111f-0000-1000-8000-00805f9b34fb',
+}
+
+holders = {}     # local UUID -> (bus name, object path)
+ends = {}        # device path -> [headset ends not yet taken]
+behaviour = {}   # device path -> 'answer' | 'silent' | 'fail <error name> <message>'
+replies = {}     # device path -> '' (accepted) or the error name of the last hand-over
+
+
+def install(obj, interface, name, function):
+    '''A method that needs the caller's name, which dbusmock's do not get.'''
+    obj.methods.setdefault(interface, {})[name] = (function._dbus_in_signature, '', None, function)
+
+
+def holder(uuid):
+    '''The live holder of a UUID: BlueZ forgets a program that left the bus.'''
+    entry = holders.get(uuid)
+    if entry and not mockobject.objects['/'].connection.name_has_owner(entry[0]):
+        del holders[uuid]
+        entry = None
+    return entry
+
+
+@dbus.service.method(PROFILE_MANAGER, in_signature='osa{sv}', sender_keyword='sender')
+def RegisterProfile(_self, path, uuid, _options, sender=None):
+    uuid = str(uuid).lower()
+    entry = holder(uuid)
+    if entry == (sender, str(path)):
+        raise dbus.exceptions.DBusException('Already Exists', name='org.bluez.Error.AlreadyExists')
+    if entry:
+        raise dbus.exceptions.DBusException('UUID already registered', name='org.bluez.Error.NotPermitted')
+    holders[uuid] = (sender, str(path))
+
+
+@dbus.service.method(PROFILE_MANAGER, in_signature='o', sender_keyword='sender')
+def UnregisterProfile(_self, path, sender=None):
+    for uuid, entry in list(holders.items()):
+        if entry == (sender, str(path)):
+            del holders[uuid]
+            return
+    raise dbus.exceptions.DBusException('Does Not Exist', name='org.bluez.Error.DoesNotExist')
+
+
+def hand_over(device_path, uuid):
+    entry = holder(uuid)
+    if not entry:
+        raise dbus.exceptions.DBusException('Profile Unavailable', name='org.bluez.Error.NotAvailable')
+    ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+    ends.setdefault(device_path, []).append(ours)
+
+    def answered(*_):
+        replies[device_path] = ''
+
+    def refused(error):
+        replies[device_path] = error.get_dbus_name()
+
+    replies.pop(device_path, None)
+    bus = mockobject.objects['/'].connection
+    bus.call_async(entry[0], entry[1], PROFILE, 'NewConnection', 'oha{sv}',
+                   (dbus.ObjectPath(device_path), dbus.types.UnixFd(theirs.fileno()), {}),
+                   answered, refused)
+    theirs.close()  # the message holds its own copy
+
+
+def ConnectProfile(device, uuid):
+    path = device.__dbus_object_path__
+    how = behaviour.get(path, 'answer')
+    if how.startswith('fail '):
+        _, name, message = how.split(' ', 2)
+        raise dbus.exceptions.DBusException(message, name=name)
+    if how == 'answer':
+        hand_over(path, REMOTE_OF.get(str(uuid).lower(), str(uuid).lower()))
+
+
+def DisconnectProfile(device, uuid):
+    path = device.__dbus_object_path__
+    entry = holder(REMOTE_OF.get(str(uuid).lower(), str(uuid).lower()))
+    if entry:
+        mockobject.objects['/'].connection.call_async(
+            entry[0], entry[1], PROFILE, 'RequestDisconnection', 'o', (dbus.ObjectPath(path),),
+            None, None)
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='h')
+def TakeHeadsetEnd(_self, device_path):
+    waiting = ends.get(device_path)
+    if not waiting:
+        raise dbus.exceptions.DBusException('No connection for ' + device_path, name=MOCK + '.NoConnection')
+    end = waiting.pop(0)
+    fd = dbus.types.UnixFd(end.fileno())
+    end.close()
+    return fd
+
+
+@dbus.service.method(MOCK, in_signature='ss', out_signature='')
+def SetConnectBehaviour(_self, device_path, how):
+    behaviour[str(device_path)] = str(how)
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def OfferConnection(_self, device_path):
+    hand_over(str(device_path), '0000111f-0000-1000-8000-00805f9b34fb')
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='s')
+def HandOverReply(_self, device_path):
+    return replies.get(str(device_path), 'pending')
+
+
+@dbus.service.method(MOCK, in_signature='sss', out_signature='s')
+def AddDevice(self, adapter_device_name, device_address, alias):
+    path = bluez5.AddDevice(self, adapter_device_name, device_address, alias)
+    device = mockobject.objects[path]
+    device.AddMethods(DEVICE, [
+        ('ConnectProfile', 's', '', ConnectProfile),
+        ('DisconnectProfile', 's', '', DisconnectProfile),
+    ])
+    return path
+
+
+def load(mock, parameters):
+    bluez5.load(mock, parameters)
+    manager = mockobject.objects['/org/bluez']
+    install(manager, PROFILE_MANAGER, 'RegisterProfile', RegisterProfile)
+    install(manager, PROFILE_MANAGER, 'UnregisterProfile', UnregisterProfile)
