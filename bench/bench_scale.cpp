@@ -37,13 +37,14 @@ QString ms(double value) { return QString::number(value, 'f', 3); }
 double cycleMs(platform::Bluetooth &bluetooth, int rounds)
 {
     QMap<QString, QDateTime> lastSeen;
+    KnownLevels known;
     QJsonObject profiles;
     QVector<double> times;
     for (int r = 0; r < rounds + 1; ++r) {
         QElapsedTimer t;
         t.start();
         const QJsonArray records = enumeratePairedDevices(bluetooth, [](const QString &) {});
-        reconcileScan(records, profiles, lastSeen, QDateTime::currentDateTime(), [](const QString &) { return false; });
+        reconcileScan(records, profiles, lastSeen, QDateTime::currentDateTime(), [](const QString &) { return false; }, known);
         if (r > 0)
             times << t.nsecsElapsed() / 1e6;
     }

@@ -26,6 +26,8 @@ QJsonArray enumeratePairedDevices(platform::Bluetooth &bluetooth,
 
     for (const platform::DeviceInfo &info : qAsConst(devices)) {
         QJsonObject record{{"Name", info.name}, {"Id", info.id}, {"Status", false}};
+        if (info.batteryLevel >= 0)
+            record.insert("Battery", info.batteryLevel); // the level the system already knows
         try {
             record.insert("Status", bluetooth.isConnected(info.id));
             const QVector<platform::RfcommService> services = bluetooth.rfcommServices(info.id);

@@ -67,7 +67,7 @@ void RFCManager::scanDevices()
         return;
     m_allLinks.removeAll(nullptr);
     const QVector<ScanStep> steps = reconcileScan(records, m_profiles, m_lastSeen, now,
-                                                  [this](const QString &id) { return hasLiveLink(id); });
+                                                  [this](const QString &id) { return hasLiveLink(id); }, m_known);
     for (const ScanStep &step : steps) {
         switch (step.kind) {
         case ScanStep::Register:
@@ -85,6 +85,18 @@ void RFCManager::scanDevices()
             break;
         case ScanStep::Unregister:
             emit signal_unregisterFromIndex(step.deviceId);
+            break;
+        case ScanStep::Level: {
+            // Relayed through the GUI thread, as a link's reports are.
+            const QString id = step.deviceId;
+            const int level = step.level;
+            QMetaObject::invokeMethod(this, [this, id, level] { slot_recvKnownLevel(id, level); },
+                                      Qt::QueuedConnection);
+            break;
+        }
+        case ScanStep::ShowTray:
+            m_linkNames.insert(step.deviceId, step.name);
+            emit signal_registerToTray(step.deviceId, step.name);
             break;
         }
     }
@@ -154,11 +166,15 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
     for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
         if (!it->isNull())
             linked << it.key();
+    for (const QString &id : qAsConst(m_known.linked)) // their level comes from the system
+        if (!linked.contains(id))
+            linked << id;
     for (const ProfileAction &action : reconcileProfiles(before, m_profiles, linked)) {
         switch (action.kind) {
         case ProfileAction::StopLink:
             // Also where the link has already ended: its icon stays no more.
             stopLinkLocked(action.deviceId);
+            m_known.linked.remove(action.deviceId);
             emit signal_unregisterFromTray(action.deviceId);
             break;
         case ProfileAction::ShowTray:
@@ -206,6 +222,7 @@ void RFCManager::slot_recvErrorMsg(QString deviceId, QString errMsg)
 void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
 {
     qDebug() << "slot_recvBatteryLevel: " << deviceId << " " << value;
+    m_bluetooth->provideBatteryLevel(deviceId, value); // for the rest of the desktop
     emit signal_sendBatteryLevel(deviceId, value);
     // The device answers again: the error that ended an earlier link is over.
     if (m_rowErrors.remove(deviceId))
@@ -215,7 +232,18 @@ void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)
 void RFCManager::slot_recvStreamEnded(QString deviceId)
 {
     qDebug() << "slot_recvStreamEnded: " << deviceId;
+    m_bluetooth->provideBatteryLevel(deviceId, -1);
     emit signal_sendBatteryLevel(deviceId, -1);
+}
+
+void RFCManager::slot_recvKnownLevel(const QString &deviceId, int value)
+{
+    if (m_stopping.load())
+        return;
+    qDebug() << "slot_recvKnownLevel: " << deviceId << " " << value;
+    emit signal_sendBatteryLevel(deviceId, value);
+    if (value >= 0 && m_rowErrors.remove(deviceId))
+        emit signal_getErrorMessage(deviceId, QString());
 }
 
 bool RFCManager::shutdown(int timeoutMs)

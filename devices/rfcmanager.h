@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scancycle.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -60,6 +62,9 @@ private slots:
     void slot_recvBatteryLevel(QString deviceId, int value);
     // A link's stream is over: its level is no longer known.
     void slot_recvStreamEnded(QString deviceId);
+    // The level the system knows changed (-1: it knows none now). Not given
+    // back to the system as one of ours.
+    void slot_recvKnownLevel(const QString &deviceId, int value);
 
 protected:
     void run() override;
@@ -82,6 +87,7 @@ private:
     QMap<QString, QString> m_linkNames;         // device name of each link in m_links; m_mutex
     QHash<QString, QString> m_rowErrors;        // the error each row shows; GUI thread only
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
+    KnownLevels m_known;                        // m_mutex
     QPointer<QTimer> m_timer;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs
     std::atomic<bool> m_stopping{false};

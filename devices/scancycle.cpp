@@ -14,7 +14,8 @@ bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QSt
 
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
-                                const std::function<bool(const QString &)> &hasLiveLink)
+                                const std::function<bool(const QString &)> &hasLiveLink,
+                                KnownLevels &known)
 {
     QVector<ScanStep> steps;
     QSet<QString> listed;
@@ -31,12 +32,34 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         lastSeen.insert(id, now);
         listed.insert(id);
 
-        if (!connected && hasLiveLink(id)) {
+        // While a link of ours runs, its reports are the row's level.
+        const bool live = hasLiveLink(id);
+        const int level = live ? -1 : record.value("Battery").toInt(-1);
+        if (live) {
+            known.shown.remove(id);
+        } else if (level != known.shown.value(id, -1)) {
+            steps.append({ScanStep::Level, {}, id, name, {}, {}, false, level});
+            if (level >= 0)
+                known.shown.insert(id, level);
+            else
+                known.shown.remove(id);
+        }
+        const bool fromSystem = level >= 0 && profileFlag(profiles, id, "listen");
+        if (fromSystem && !known.linked.contains(id)) {
+            known.linked.insert(id);
+            if (profileFlag(profiles, id, "tray"))
+                steps.append({ScanStep::ShowTray, {}, id, name, {}, {}, false, level});
+        } else if (!fromSystem) {
+            known.linked.remove(id);
+        }
+        if (fromSystem)
+            continue; // its level comes without taking the hands-free channel
+
+        if (!connected && live) {
             steps.append({ScanStep::StopLink, {}, id, name, {}, {}, false});
             continue;
         }
-        if (!connected || !profileFlag(profiles, id, "listen") || started.contains(id)
-            || hasLiveLink(id))
+        if (!connected || !profileFlag(profiles, id, "listen") || started.contains(id) || live)
             continue;
         for (const QJsonValue &s : services) {
             const QJsonObject service = s.toObject();
@@ -60,6 +83,8 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         }
         if (hasLiveLink(it.key()))
             steps.append({ScanStep::StopLink, {}, it.key(), {}, {}, {}, false});
+        known.shown.remove(it.key());
+        known.linked.remove(it.key());
         steps.append({ScanStep::Unregister, {}, it.key(), {}, {}, {}, false});
         it = lastSeen.erase(it);
     }

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 #include <QVector>
 #include <functional>
 
@@ -15,6 +16,8 @@ struct ScanStep
         StartLink,  // start a hands-free link: deviceId, name, host, service, tray
         Unregister, // a device seen before is no longer listed: deviceId
         StopLink,   // a device with a link is not connected or no longer listed: deviceId
+        Level,      // the level the system knows changed: deviceId, level (-1: no longer known)
+        ShowTray,   // a listened device's level now comes from the system: deviceId, name
     };
     Kind kind;
     QJsonObject record;
@@ -23,6 +26,15 @@ struct ScanStep
     QString hostName;
     QString serviceName;
     bool tray = false;
+    int level = -1;
+};
+
+// What the scan cycles remember of the levels the system already knows
+// (a record's "Battery").
+struct KnownLevels
+{
+    QMap<QString, int> shown; // the level last put on each device's row
+    QSet<QString> linked;     // listened devices whose level comes from the system, not a link
 };
 
 // The reconciliation of one scan cycle, free of threads and Bluetooth:
@@ -33,9 +45,14 @@ struct ScanStep
 // (an idle one too, after the headset ended its stream): it is stopped once
 // the device is found not connected or not listed, so that the device is
 // linked afresh when it comes back.
+// A level the system already knows goes on the row (changes only) while no
+// link of ours runs for the device; a listened device with such a level
+// gets no link, and counts as linked for its tray icon, until the system
+// forgets the level.
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
-                                const std::function<bool(const QString &)> &hasLiveLink);
+                                const std::function<bool(const QString &)> &hasLiveLink,
+                                KnownLevels &known);
 
 // Whether a profile entry switches "listen" or "tray" on: only the JSON value
 // true in an object profile does.

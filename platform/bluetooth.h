@@ -15,6 +15,9 @@ struct DeviceInfo
 {
     QString id;
     QString name;
+    // The battery level the system already knows from elsewhere (0 to 100;
+    // -1 when none does). Never a level that this program provided itself.
+    int batteryLevel = -1;
 };
 
 // One RFCOMM service that a device offers.
@@ -45,6 +48,15 @@ public:
 
     // A new, unconnected stream socket.
     virtual std::unique_ptr<StreamSocket> createStreamSocket() = 0;
+
+    // A level that one of the program's links read, for the rest of the
+    // desktop to show; -1 when that link has ended. Never blocks. Systems
+    // that take no levels from programs ignore it.
+    virtual void provideBatteryLevel(const QString &deviceId, int level)
+    {
+        Q_UNUSED(deviceId)
+        Q_UNUSED(level)
+    }
 };
 
 // The UUID as "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lower case, 38 characters.

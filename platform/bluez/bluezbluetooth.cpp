@@ -1,4 +1,5 @@
 #include "bluezbluetooth.h"
+#include "batteryprovider.h"
 #include "handsfreeprofile.h"
 #include "profilesocket.h"
 
@@ -15,6 +16,8 @@ namespace {
 const QString kService = QStringLiteral("org.bluez");
 const QString kDevice = QStringLiteral("org.bluez.Device1");
 const QString kAdapter = QStringLiteral("org.bluez.Adapter1");
+const QString kBattery = QStringLiteral("org.bluez.Battery1");
+const QString kBatteryManager = QStringLiteral("org.bluez.BatteryProviderManager1");
 
 // Takes apart a GetManagedObjects reply (a{oa{sa{sv}}}), keeping only the
 // properties the program reads. Everything else is skipped without being
@@ -25,6 +28,8 @@ QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &
     static const QMap<QString, QSet<QString>> wanted{
         {kDevice, {"Address", "Alias", "Paired", "Connected", "UUIDs", "Adapter"}},
         {kAdapter, {"Powered"}},
+        {kBattery, {"Percentage", "Source"}},
+        {kBatteryManager, {}}, // only whether the adapter has one
     };
     QMap<QString, QMap<QString, QVariantMap>> objects;
     reply.beginMap();
@@ -107,16 +112,42 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
 
     // Object paths sort adapters before their devices and keep a stable order.
     QVector<DeviceInfo> devices;
+    QStringList managers;
     for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
+        if (it.value().contains(kBatteryManager))
+            managers << it.key();
         const QVariantMap device = it.value().value(kDevice);
         if (device.isEmpty() || !device.value(QStringLiteral("Paired")).toBool())
             continue;
         QString name = device.value(QStringLiteral("Alias")).toString();
         if (name.isEmpty())
             name = device.value(QStringLiteral("Address")).toString();
-        devices.append({it.key(), name});
+        devices.append({it.key(), name, knownLevel(it.value().value(kBattery))});
     }
+    // The reply's sender is BlueZ's unique name: a new one means a BlueZ
+    // that restarted and knows no provider.
+    if (!m_battery)
+        m_battery = std::make_unique<BatteryProvider>();
+    m_battery->sync(reply.service(), managers);
     return devices;
+}
+
+int BluezBluetooth::knownLevel(const QVariantMap &battery)
+{
+    // Our own levels come back from BlueZ with our Source: never as known.
+    const QVariant percentage = battery.value(QStringLiteral("Percentage"));
+    if (!percentage.isValid() || battery.value(QStringLiteral("Source")).toString() == BatteryProvider::kSource)
+        return -1;
+    bool ok = false;
+    const int level = percentage.toInt(&ok);
+    return ok && level >= 0 && level <= 100 ? level : -1;
+}
+
+void BluezBluetooth::provideBatteryLevel(const QString &deviceId, int level)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_battery)
+        m_battery->provide(deviceId, level);
 }
 
 QVariantMap BluezBluetooth::deviceOrThrow(const QString &deviceId) const

@@ -10,9 +10,11 @@
 
 namespace platform::bluez {
 
+class BatteryProvider;
 class HandsFreeProfile;
 
-// Paired devices from BlueZ over the system D-Bus. Hands-free streams come
+// Paired devices from BlueZ over the system D-Bus, with the battery levels
+// BlueZ knows; the levels our links read are given back to it. Hands-free streams come
 // through BlueZ's profile interface (or, where that is not to be had, the
 // kernel's RFCOMM sockets). One GetManagedObjects call per pass: the
 // per-device look-ups of a pass read the snapshot that pairedDevices() took.
@@ -26,6 +28,7 @@ public:
     bool isConnected(const QString &deviceId) override;
     QVector<RfcommService> rfcommServices(const QString &deviceId) override;
     std::unique_ptr<StreamSocket> createStreamSocket() override;
+    void provideBatteryLevel(const QString &deviceId, int level) override;
 
     static constexpr int kCallTimeoutMs = 5000;
 
@@ -34,11 +37,13 @@ private:
     QVariantMap deviceOrThrow(const QString &deviceId) const; // with m_mutex held
     void noteReachable(bool reachable, const QString &why);
     QString devicePathOf(const QString &address) const;
+    static int knownLevel(const QVariantMap &battery);
 
     mutable std::mutex m_mutex;
     QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
     int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
     std::shared_ptr<HandsFreeProfile> m_profile; // made with the first stream; m_mutex
+    std::unique_ptr<BatteryProvider> m_battery;  // made with the first pass; m_mutex
 };
 
 } // namespace platform::bluez

@@ -36,6 +36,14 @@ void SimWorld::setConnected(const QString &id, bool connected)
         m_devices[at].connected = connected;
 }
 
+void SimWorld::setBatteryLevel(const QString &id, int level)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const int at = m_index.value(id, -1);
+    if (at >= 0)
+        m_devices[at].batteryLevel = level;
+}
+
 void SimWorld::setRadioOn(bool on)
 {
     QList<std::shared_ptr<SimHeadset>> headsets;
@@ -113,7 +121,7 @@ QVector<DeviceInfo> SimWorld::pairedDevices()
     QVector<DeviceInfo> out;
     out.reserve(m_devices.size());
     for (const Device &d : qAsConst(m_devices))
-        out.append({d.id, d.name});
+        out.append({d.id, d.name, d.batteryLevel});
     return out;
 }
 

@@ -25,6 +25,7 @@ public:
         QString name;
         bool connected = false;
         QVector<RfcommService> services;
+        int batteryLevel = -1; // a level the system knows from elsewhere
     };
 
     static const QUuid kHandsFreeUuid;
@@ -34,6 +35,7 @@ public:
     void removeDevice(const QString &id);
     void setConnected(const QString &id, bool connected);
     void setRadioOn(bool on); // off: lookups fail with kDeviceNotAvailable, links break
+    void setBatteryLevel(const QString &id, int level); // -1: the system forgets it
 
     // A paired, connected device offering the hands-free service, with a
     // headset behind it.

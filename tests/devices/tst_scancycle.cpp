@@ -22,26 +22,30 @@ private slots:
     void radioOffReportsEveryKnownDeviceInKeyOrder();
     void linkOfADeviceThatGoesIsStopped();
     void profileChangesActOnRunningLinks_data();
+    void levelsTheSystemKnows_data();
+    void levelsTheSystemKnows();
     void profileChangesActOnRunningLinks();
 
 private:
     QVector<ScanStep> cycle(const QJsonArray &records, const QJsonObject &profiles = {})
     {
         return reconcileScan(records, profiles, m_lastSeen, QDateTime::currentDateTime(),
-                             [this](const QString &id) { return m_live.contains(id); });
+                             [this](const QString &id) { return m_live.contains(id); }, m_known);
     }
     static QString kinds(const QVector<ScanStep> &steps)
     {
         QStringList out;
+        static const char *const names[] = {"reg", "link", "gone", "stop", "level", "tray"};
         for (const ScanStep &s : steps)
-            out << QStringLiteral("%1:%2").arg(s.kind == ScanStep::Register ? "reg" : s.kind == ScanStep::StartLink ? "link"
-                                               : s.kind == ScanStep::StopLink ? "stop" : "gone",
-                                               s.kind == ScanStep::Register ? s.record.value("Id").toString() : s.deviceId);
+            out << QStringLiteral("%1:%2").arg(names[s.kind],
+                                               s.kind == ScanStep::Register ? s.record.value("Id").toString() : s.deviceId)
+                       + (s.kind == ScanStep::Level ? "=" + QString::number(s.level) : QString());
         return out.join(' ');
     }
 
     QMap<QString, QDateTime> m_lastSeen;
     QSet<QString> m_live;
+    KnownLevels m_known;
 };
 
 namespace {
@@ -53,6 +57,11 @@ QJsonObject device(const QString &id, bool connected = true, QJsonArray services
 {
     return {{"Id", id}, {"Name", "Name of " + id}, {"Status", connected}, {"Services", services}};
 }
+QJsonObject withLevel(QJsonObject record, int level)
+{
+    record.insert("Battery", level);
+    return record;
+}
 QJsonObject profile(const QString &json)
 {
     return QJsonDocument::fromJson(json.toUtf8()).object();
@@ -63,6 +72,7 @@ void TestScanCycle::init()
 {
     m_lastSeen.clear();
     m_live.clear();
+    m_known = {};
 }
 
 void TestScanCycle::newDevicesAreRegisteredInOrder()
@@ -199,6 +209,46 @@ void TestScanCycle::profileChangesActOnRunningLinks()
     for (const ProfileAction &a : reconcileProfiles(profile(before), profile(after), {"x"}))
         out << (a.kind == ProfileAction::StopLink ? "stop:" : a.kind == ProfileAction::ShowTray ? "show:" : "hide:") + a.deviceId;
     QCOMPARE(out.join(' '), expected);
+}
+
+void TestScanCycle::levelsTheSystemKnows_data()
+{
+    // Cycles, one per entry: the device's "Battery" (-1: none) and whether
+    // a link of ours runs; the steps each cycle takes, after the first
+    // cycle's registration.
+    QTest::addColumn<QString>("profiles");
+    QTest::addColumn<QList<int>>("levels");
+    QTest::addColumn<QList<bool>>("live");
+    QTest::addColumn<QStringList>("expected");
+    const QString none = "{}";
+    const QString listened = R"({"x":{"listen":true,"tray":true}})";
+    QTest::newRow("shown unticked, changes only, then gone")
+        << none << QList<int>{73, 73, 40, -1} << QList<bool>{false, false, false, false}
+        << QStringList{"level:x=73", "", "level:x=40", "level:x=-1"};
+    QTest::newRow("listened: tray, no link, until the system forgets")
+        << listened << QList<int>{73, 60, -1} << QList<bool>{false, false, false}
+        << QStringList{"level:x=73 tray:x", "level:x=60", "level:x=-1 link:x"};
+    QTest::newRow("a running link's reports rule")
+        << none << QList<int>{73, 80, 80} << QList<bool>{false, true, false}
+        << QStringList{"level:x=73", "", "level:x=80"};
+    QTest::newRow("zero is a level") << none << QList<int>{0} << QList<bool>{false} << QStringList{"level:x=0"};
+}
+
+void TestScanCycle::levelsTheSystemKnows()
+{
+    QFETCH(QString, profiles);
+    QFETCH(QList<int>, levels);
+    QFETCH(QList<bool>, live);
+    QFETCH(QStringList, expected);
+    for (int i = 0; i < levels.size(); ++i) {
+        if (live[i])
+            m_live.insert("x");
+        else
+            m_live.remove("x");
+        const QJsonObject record = levels[i] >= 0 ? withLevel(device("x"), levels[i]) : device("x");
+        const QString steps = kinds(cycle({record}, profile(profiles)));
+        QCOMPARE(steps, (i == 0 ? QStringList{"reg:x", expected[i]} : QStringList{expected[i]}).join(' ').trimmed());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestScanCycle)
