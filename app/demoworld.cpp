@@ -20,6 +20,10 @@ std::shared_ptr<SimWorld> makeDemoWorld()
     world->addDevice({QStringLiteral("sim-speaker-kite"), QStringLiteral("Kite Speaker"), false,
                       {{QUuid(QStringLiteral("{0000110b-0000-1000-8000-00805f9b34fb}")),
                         QStringLiteral("Bluetooth#AudioSink"), QStringLiteral("(sim:kite)")}}});
+    // Earbuds whose level the system already knows (their own battery
+    // service): it shows with nothing ticked, and 监听 opens no channel.
+    world->addHeadset(QStringLiteral("sim-earbuds-heron"), QStringLiteral("Heron Earbuds"));
+    world->setBatteryLevel(QStringLiteral("sim-earbuds-heron"), 62);
 
     // One percent every four seconds, round again from 100 when empty.
     auto *drain = new QTimer(QCoreApplication::instance()); // owned by the application object

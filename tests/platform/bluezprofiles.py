@@ -8,7 +8,12 @@ python3-dbusmock's bluez5 template, plus:
 - org.bluez.Mock methods to take the headset's end (TakeHeadsetEnd), to make
   a device's ConnectProfile fail or hand nothing over (SetConnectBehaviour), to
   offer a connection that nobody asked for (OfferConnection) and to read how
-  the holder answered the last hand-over (HandOverReply).
+  the holder answered the last hand-over (HandOverReply);
+- battery levels: SetBattery and RemoveBattery put org.bluez.Battery1 on a
+  device or take it away, AddBatteryProviderManager gives an adapter
+  org.bluez.BatteryProviderManager1, and ReadBackProviders reads the
+  registered providers' objects through their object manager, as BlueZ
+  does, and mirrors them onto the devices' Battery1.
 '''
 
 import socket
@@ -35,6 +40,10 @@ holders = {}     # local UUID -> (bus name, object path)
 ends = {}        # device path -> [headset ends not yet taken]
 behaviour = {}   # device path -> 'answer' | 'silent' | 'fail <error name> <message>'
 replies = {}     # device path -> '' (accepted) or the error name of the last hand-over
+providers = []   # (bus name, root) of each registered battery provider
+mirrored = set() # devices whose Battery1 mirrors a provider's object
+BATTERY = 'org.bluez.Battery1'
+BATTERY_MANAGER = 'org.bluez.BatteryProviderManager1'
 
 
 def install(obj, interface, name, function):
@@ -146,6 +155,62 @@ def AddDevice(self, adapter_device_name, device_address, alias):
         ('DisconnectProfile', 's', '', DisconnectProfile),
     ])
     return path
+
+
+def set_battery(device_path, percentage, source):
+    device = mockobject.objects[device_path]
+    props = {'Percentage': dbus.Byte(percentage)}
+    if source:
+        props['Source'] = dbus.String(source)
+    device.props[BATTERY] = props
+
+
+@dbus.service.method(MOCK, in_signature='sys', out_signature='')
+def SetBattery(_self, device_path, percentage, source):
+    set_battery(str(device_path), int(percentage), str(source))
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def RemoveBattery(_self, device_path):
+    mockobject.objects[str(device_path)].props.pop(BATTERY, None)
+
+
+@dbus.service.method(BATTERY_MANAGER, in_signature='o', sender_keyword='sender')
+def RegisterBatteryProvider(_self, root, sender=None):
+    if (sender, str(root)) in providers:
+        raise dbus.exceptions.DBusException('Already Exists', name='org.bluez.Error.AlreadyExists')
+    providers.append((sender, str(root)))
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def AddBatteryProviderManager(_self, adapter_path):
+    adapter = mockobject.objects[str(adapter_path)]
+    install(adapter, BATTERY_MANAGER, 'RegisterBatteryProvider', RegisterBatteryProvider)
+    adapter.props[BATTERY_MANAGER] = {}
+
+
+@dbus.service.method(MOCK, in_signature='', out_signature='a{sv}')
+def ReadBackProviders(_self):
+    bus = mockobject.objects['/'].connection
+    levels = {}
+    for sender, root in list(providers):
+        if not bus.name_has_owner(sender):
+            providers.remove((sender, root))
+            continue
+        manager = dbus.Interface(bus.get_object(sender, root, introspect=False),
+                                 'org.freedesktop.DBus.ObjectManager')
+        for path, interfaces in manager.GetManagedObjects().items():
+            props = interfaces.get('org.bluez.BatteryProvider1')
+            if props and str(path).startswith(root + '/'):
+                levels[str(props['Device'])] = (int(props['Percentage']), str(props.get('Source', '')))
+    for device in mirrored - set(levels):
+        mockobject.objects[device].props.pop(BATTERY, None)
+    for device, (percentage, source) in levels.items():
+        if device in mockobject.objects:
+            set_battery(device, percentage, source)
+    mirrored.clear()
+    mirrored.update(levels)
+    return {device: dbus.Byte(percentage, variant_level=1) for device, (percentage, _) in levels.items()}
 
 
 def load(mock, parameters):

@@ -1,10 +1,7 @@
 #include "devices/enumeration.h"
-#include "devices/rfcmanager.h"
 #include "link/rfcbase.h"
 #include "platform/bluez/bluezbluetooth.h"
-#include "platform/bluez/bluezerror.h"
 #include "platform/bluez/rfcommsocket.h"
-#include "platform/sim/headsetsession.h"
 #include "support/logcapture.h"
 #include "support/programdriver.h"
 #include "mockbluez.h"
@@ -20,7 +17,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <thread>
 
 using platform::PlatformError;
 using platform::bluez::BluezBluetooth;
@@ -42,11 +38,6 @@ private slots:
     void errorMapping();
     void streamWithoutKernelSupportFailsClearly();
     void programShowsTheMockedDevices();
-    void handsFreeLinkThroughTheProfile();
-    void profileConnectFailures_data();
-    void profileConnectFailures();
-    void fallsBackWhereTheAudioSystemHoldsTheProfile();
-    void programFollowsAHeadsetThroughBlueZ();
 
 private:
     QJsonArray pass(QStringList *notices = nullptr)
@@ -54,8 +45,6 @@ private:
         return enumeratePairedDevices(*m_bluetooth, [notices](const QString &n) { if (notices) *notices << n; });
     }
     void addPairedDevices();
-    QString addHandsFreeHeadset();
-    RFCBase *startLink(const QString &devicePath);
 
     std::unique_ptr<MockBluez> m_mock;
     std::shared_ptr<BluezBluetooth> m_bluetooth;
@@ -66,25 +55,6 @@ const QString kAddressA = "AA:BB:CC:DD:EE:01";
 const QString kAddressB = "AA:BB:CC:DD:EE:02";
 const QString kAddressC = "AA:BB:CC:DD:EE:03";
 const QString kHandsFree = "0000111e-0000-1000-8000-00805f9b34fb";
-
-// A simulated headset on the end of a connection that the mocked BlueZ made.
-struct Headset
-{
-    explicit Headset(int fd, int level = 73)
-        : fd(fd), session(fd, fd, [level] { platform::sim::HeadsetOptions o; o.level = level; return o; }()),
-          runner([this] { session.run(); })
-    {
-    }
-    ~Headset()
-    {
-        session.stop();
-        runner.join();
-        ::close(fd);
-    }
-    int fd;
-    platform::sim::HeadsetSession session;
-    std::thread runner;
-};
 } // namespace
 
 void TestBluez::initTestCase()
@@ -263,155 +233,6 @@ void TestBluez::programShowsTheMockedDevices()
     QTRY_COMPARE_WITH_TIMEOUT(program.cardsShown(), 3, 8000);
     program.click(320, 435);
     QVERIFY(program.exitsWith(0));
-}
-
-QString TestBluez::addHandsFreeHeadset()
-{
-    const QString path = m_mock->addDevice("hci0", kAddressA, "Alpha", true);
-    m_mock->setProperty(path, "org.bluez.Device1", "UUIDs", QStringList{kHandsFree});
-    m_mock->connectDevice("hci0", kAddressA, true);
-    pass(); // the snapshot the links look the device up in
-    return path;
-}
-
-RFCBase *TestBluez::startLink(const QString &devicePath)
-{
-    auto *link = new RFCBase(devicePath, kAddressA, "{" + kHandsFree + "}", *m_bluetooth);
-    connect(link, &QThread::finished, link, &QObject::deleteLater);
-    link->start();
-    return link;
-}
-
-void TestBluez::handsFreeLinkThroughTheProfile()
-{
-    const QString path = addHandsFreeHeadset();
-    QPointer<RFCBase> link = startLink(path);
-    QSignalSpy levels(link.data(), &RFCBase::signal_sendBattery);
-    QSignalSpy errors(link.data(), &RFCBase::signal_error);
-    const int end = m_mock->takeHeadsetEnd(path, 5000);
-    QVERIFY(end >= 0);
-    Headset headset(end);
-    QTRY_COMPARE(levels.count(), 1);
-    QCOMPARE(levels.at(0).at(1).toInt(), 73);
-    headset.session.setLevel(41);
-    QTRY_COMPARE(levels.count(), 2);
-    QCOMPARE(levels.at(1).at(1).toInt(), 41);
-
-    // A connection that nobody asked for is refused and closed.
-    m_mock->mock("OfferConnection", {path});
-    QTRY_COMPARE(m_mock->mock("HandOverReply", {path}).arguments().value(0).toString(),
-                 QStringLiteral("org.bluez.Error.Rejected"));
-    const int offered = m_mock->takeHeadsetEnd(path, 5000);
-    QVERIFY(offered >= 0);
-    char byte;
-    QCOMPARE(::read(offered, &byte, 1), ssize_t(0)); // closed by the program
-    ::close(offered);
-
-    // BlueZ ends the connection: the link ends as when the headset goes.
-    m_mock->mock("DisconnectDevice", {"hci0", kAddressA});
-    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", path, "org.bluez.Device1", "DisconnectProfile");
-    call << kHandsFree;
-    MockBluez::bus().call(call);
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(1).toString(), QStringLiteral("蓝牙设备已关闭"));
-    QTRY_VERIFY(link.isNull());
-}
-
-void TestBluez::profileConnectFailures_data()
-{
-    QTest::addColumn<QString>("behaviour");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("headset off") << "fail org.bluez.Error.Failed br-connection-page-timeout"
-                                 << "switched off or out of range (BlueZ: br-connection-page-timeout";
-    QTest::newRow("busy") << "fail org.bluez.Error.InProgress In Progress"
-                          << "BlueZ: In Progress (org.bluez.Error.InProgress)";
-    QTest::newRow("aborted while waiting") << "silent" << "cancelled";
-}
-
-void TestBluez::profileConnectFailures()
-{
-    QFETCH(QString, behaviour);
-    QFETCH(QString, text);
-    const QString path = addHandsFreeHeadset();
-    m_mock->mock("SetConnectBehaviour", {path, behaviour});
-    QPointer<RFCBase> link = startLink(path);
-    QSignalSpy errors(link.data(), &RFCBase::signal_error);
-    if (behaviour == "silent") {
-        QTest::qWait(500);
-        QCOMPARE(errors.count(), 0); // still waiting for the hand-over
-        link->stop();                // ends the wait at once
-        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 2000);
-    }
-    QTRY_COMPARE(errors.count(), 1);
-    QVERIFY2(errors.at(0).at(1).toString().contains(text), qPrintable(errors.at(0).at(1).toString()));
-    QTRY_VERIFY(link.isNull());
-}
-
-void TestBluez::fallsBackWhereTheAudioSystemHoldsTheProfile()
-{
-    // The desktop's audio system got there first.
-    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
-                                                       "RegisterProfile");
-    call << QVariant::fromValue(QDBusObjectPath("/audio/stack")) << "0000111f-0000-1000-8000-00805f9b34fb"
-         << QVariantMap();
-    QCOMPARE(MockBluez::bus().call(call).type(), QDBusMessage::ReplyMessage);
-    const QString path = addHandsFreeHeadset();
-    LogCapture log;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        QPointer<RFCBase> link = startLink(path);
-        QSignalSpy errors(link.data(), &RFCBase::signal_error);
-        // Our own RFCOMM channel instead, which this machine's kernel may not offer.
-        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 60000);
-        QVERIFY(errors.at(0).at(1).toString().startsWith("The desktop's audio system provides hands-free support"));
-        QVERIFY(errors.at(0).at(1).toString().contains("README"));
-        QTRY_VERIFY(link.isNull());
-    }
-    QCOMPARE(log.count("holds the hands-free profile"), 1);
-    QCOMPARE(m_mock->takeHeadsetEnd(path), -1); // BlueZ was not asked
-}
-
-void TestBluez::programFollowsAHeadsetThroughBlueZ()
-{
-    const QString build = qEnvironmentVariable("KESTROLUNE_BUILD_DIR");
-    if (qEnvironmentVariableIsEmpty("DISPLAY") || !QFile::exists(build + "/kestrolune"))
-        QSKIP("needs an X server and the built program");
-    const QString path = addHandsFreeHeadset();
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_mock->address());
-    ProgramDriver program;
-    QVERIFY(program.start(build + "/kestrolune", build, env));
-    QTRY_COMPARE_WITH_TIMEOUT(program.cardsShown(), 1, 6000);
-    program.click(567, 40); // 监听
-    program.click(457, 40); // 托盘
-    QByteArray log;
-    auto logged = [&](const QByteArray &text) {
-        log += program.process().readAllStandardError();
-        return log.contains(text);
-    };
-    const QByteArray row = "updateDeviceBatteryValue " + path.toUtf8();
-    for (int life = 0; life < 2; ++life) {
-        const int end = m_mock->takeHeadsetEnd(path, 8000);
-        QVERIFY(end >= 0);
-        auto headset = std::make_unique<Headset>(end, 60 + life);
-        QTRY_VERIFY_WITH_TIMEOUT(logged(row + " " + QByteArray::number(60 + life)), 8000);
-        QVERIFY(logged("registerDeviceToTrary:  \"" + path.toUtf8() + "\""));
-        headset->session.setLevel(25);
-        QTRY_VERIFY_WITH_TIMEOUT(logged(row + " 25"), 5000);
-        if (life == 1)
-            break; // exit while the headset talks
-        // The headset closes its end and goes; the row forgets the level; it comes back.
-        headset->session.closeCleanly();
-        QTRY_VERIFY_WITH_TIMEOUT(logged(row + " -1"), 5000);
-        headset.reset();
-        m_mock->connectDevice("hci0", kAddressA, false);
-        QTest::qWait(RFCManager::kScanIntervalMs + 500); // a cycle sees it gone and stops the idle link
-        m_mock->connectDevice("hci0", kAddressA, true);
-    }
-    program.click(320, 435);
-    QVERIFY(program.exitsWith(0));
-    QVERIFY(!logged("did not stop"));
 }
 
 QTEST_GUILESS_MAIN(TestBluez)

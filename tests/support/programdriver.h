@@ -63,7 +63,7 @@ public:
     {
         const QImage shot = screenshot();
         int n = 0;
-        while (n < 4 && isCard(shot.pixelColor(30, 40 + 80 * n)))
+        while (n < 6 && isCard(shot.pixelColor(30, 40 + 80 * n)))
             ++n;
         return n;
     }
