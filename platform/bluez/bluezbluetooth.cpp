@@ -46,7 +46,8 @@ QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &
             if (keys != wanted.constEnd()) {
                 QVariantMap &properties = objects[path.path()][interface];
                 reply.beginMap();
-                while (!reply.atEnd()) {
+                // Once every wanted property is read, the rest is stepped over.
+                while (properties.size() < keys->size() && !reply.atEnd()) {
                     reply.beginMapEntry();
                     QString key;
                     reply >> key;
