@@ -18,6 +18,7 @@ private slots:
     void cleanup();
     void firstCycleRegistersThenLinksWithTray();
     void levelReachesTheGuiThread();
+    void levelTheSystemKnowsNeedsNoLink();
     void endedLinkIsReplacedAtTheNextCycle();
     void cleanlyClosedLinkEndsWhenTheDeviceGoes_data();
     void cleanlyClosedLinkEndsWhenTheDeviceGoes();
@@ -109,6 +110,23 @@ void TestRfcManager::levelReachesTheGuiThread()
     start(profiles(R"({"b":{"listen":true}})"));
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/80"), 8000);
     QCOMPARE(m_log->count("slot_recvBatteryLevel: "), 1);
+}
+
+void TestRfcManager::levelTheSystemKnowsNeedsNoLink()
+{
+    auto headset = m_world->addHeadset("b", "Beta", {0x196, 80});
+    m_world->setBatteryLevel("b", 45);
+    start(profiles(R"({"b":{"listen":true,"tray":true}})"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("tray:b/Beta"), 3000);
+    QCOMPARE(m_events.filter("level:b/"), QStringList{"level:b/45"});
+    m_manager->updateDeviceProfile("b", "listen", false); // its icon goes, as a link's does
+    QTRY_VERIFY(m_events.contains("untray:b"));
+    m_manager->updateDeviceProfile("b", "listen", true);
+    QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("tray:b/Beta").size(), 2, 5000);
+    QCOMPARE(headset->connections(), 0);
+    m_world->setBatteryLevel("b", -1); // the system forgets it: our own link takes over
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/80"), 8000);
+    QCOMPARE(m_events.filter("level:b/"), QStringList({"level:b/45", "level:b/-1", "level:b/80"}));
 }
 
 void TestRfcManager::endedLinkIsReplacedAtTheNextCycle()
