@@ -8,6 +8,7 @@
 #include "support/programdriver.h"
 #include "mockbluez.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -36,6 +37,7 @@ private slots:
     void passReadsTheLevelsBlueZKnows();
     void programFollowsAHeadsetThroughBlueZ();
     void programShowsLevelsBlueZKnows();
+    void programFallsBackAndSaysSo();
 
 private:
     QJsonArray pass() { return enumeratePairedDevices(*m_bluetooth, [](const QString &) {}); }
@@ -313,6 +315,32 @@ void TestBluezLinks::programShowsLevelsBlueZKnows()
     program.click(320, 435);
     QVERIFY(program.exitsWith(0));
     QCOMPARE(log.count("no battery provider manager"), 1);
+}
+
+void TestBluezLinks::programFallsBackAndSaysSo()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X server");
+    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
+                                                       "RegisterProfile");
+    call << QVariant::fromValue(QDBusObjectPath("/audio/stack")) << "0000111f-0000-1000-8000-00805f9b34fb"
+         << QVariantMap();
+    QCOMPARE(MockBluez::bus().call(call).type(), QDBusMessage::ReplyMessage); // the audio system's
+    const QString path = addHandsFreeHeadset();
+    QTemporaryDir home;
+    QFile config(home.filePath("kestrolune.json"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QJsonDocument(QJsonObject{{path, QJsonObject{{"listen", true}}}}).toJson());
+    config.close();
+    ProgramDriver program;
+    QVERIFY(startProgram(program, home));
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += program.process().readAllStandardError())
+                                 .contains("slot_recvErrorMsg:  \"" + path.toUtf8()
+                                           + "\"   \"The desktop's audio system provides hands-free support"),
+                             10000);
+    program.click(320, 435);
+    QVERIFY(program.exitsWith(0));
 }
 
 QTEST_GUILESS_MAIN(TestBluezLinks)
