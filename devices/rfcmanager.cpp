@@ -39,7 +39,7 @@ void RFCManager::run()
         auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
         m_timer = timer;
         connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
-        timer->start(kScanIntervalMs);
+        timer->start(m_scanIntervalMs);
         exec();
 
         delete timer;

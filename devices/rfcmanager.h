@@ -43,6 +43,11 @@ public:
 
     static constexpr int kScanIntervalMs = 3000;
 
+    // The time between scan cycles; kScanIntervalMs unless changed before
+    // start() (tests use shorter cycles).
+    void setScanInterval(int ms) { m_scanIntervalMs = ms; }
+    int scanInterval() const { return m_scanIntervalMs; }
+
 signals:
     void signal_getErrorMessage(QString deivceId, QString errMsg);
     void signal_getErrorMessage(QString errMsg);
@@ -89,6 +94,7 @@ private:
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
     KnownLevels m_known;                        // m_mutex
     QPointer<QTimer> m_timer;
+    int m_scanIntervalMs = kScanIntervalMs;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs
     std::atomic<bool> m_stopping{false};
     mutable std::mutex m_mutex;

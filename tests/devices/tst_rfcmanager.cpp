@@ -41,6 +41,8 @@ private:
 };
 
 namespace {
+// Short scan cycles keep the suite quick; every wait below is counted in them.
+constexpr int kCycleMs = 600;
 QJsonObject profiles(const char *json) { return QJsonDocument::fromJson(json).object(); }
 } // namespace
 
@@ -65,6 +67,7 @@ void TestRfcManager::cleanup()
 void TestRfcManager::start(const QJsonObject &map)
 {
     m_manager = new RFCManager(map, m_world);
+    m_manager->setScanInterval(kCycleMs);
     using Error2 = void (RFCManager::*)(QString, QString);
     using Error1 = void (RFCManager::*)(QString);
     // Recorded in the GUI thread, in arrival order; the registry's own
@@ -98,7 +101,7 @@ void TestRfcManager::firstCycleRegistersThenLinksWithTray()
     QTRY_VERIFY_WITH_TIMEOUT(m_events.size() >= 4, 3000);
     QCOMPARE(m_events.mid(0, 4), QStringList({"reg:a", "reg:b", "tray:b/Beta", "reg:c"}));
     // Next cycles: the links run, nothing more is announced.
-    QTest::qWait(3500);
+    QTest::qWait(kCycleMs + 500);
     QCOMPARE(m_events.filter(QRegularExpression("^(reg|tray)")).size(), 4);
     QCOMPARE(m_world->headset("b")->connections(), 1);
     QCOMPARE(m_world->headset("c")->connections(), 1);
@@ -162,7 +165,7 @@ void TestRfcManager::cleanlyClosedLinkEndsWhenTheDeviceGoes()
     headset->closeCleanly();
     QTRY_COMPARE_WITH_TIMEOUT(m_log->count("Not Data"), 1, 3000);
     QTRY_VERIFY(m_events.contains("level:b/-1"));
-    QTest::qWait(RFCManager::kScanIntervalMs + 300); // still connected: the idle link stays
+    QTest::qWait(kCycleMs + 300); // still connected: the idle link stays
     QCOMPARE(headset->connections(), 1);
     QVERIFY(!headset->session()->agClosed());
 
@@ -188,7 +191,7 @@ void TestRfcManager::vanishedDeviceIsGoneAndComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(m_events, QStringList({"reg:a"}), 2000);
     m_world->removeDevice("a");
     QTRY_COMPARE_WITH_TIMEOUT(m_events, QStringList({"reg:a", "gone:a"}), 4000);
-    QTest::qWait(3200); // reported once only
+    QTest::qWait(kCycleMs + 200); // reported once only
     QCOMPARE(m_events, QStringList({"reg:a", "gone:a"}));
     m_world->addDevice({"a", "Alpha", false, {}});
     QTRY_COMPARE_WITH_TIMEOUT(m_events, QStringList({"reg:a", "gone:a", "reg:a"}), 4000);
@@ -235,7 +238,7 @@ void TestRfcManager::malformedProfilesEmptyTheMapButKeepLinks()
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:x/60"), 3000);
     // Once the link ends, no new one starts.
     headset->breakStream();
-    QTest::qWait(3500);
+    QTest::qWait(kCycleMs + 500);
     QCOMPARE(headset->connections(), 1);
 }
 
