@@ -122,7 +122,7 @@ void TestWindow::namesAreNeverMarkup()
 
 void TestWindow::longNamesLeaveTheGaugeReadable()
 {
-    const QString names[] = {"Buds", "Soundcore Life Q30 Wireless Headset", QString(10000, QChar(u'長'))};
+    const QString names[] = {"Buds", "Harrier Trail Q30 Wireless Headsets", QString(10000, QChar(u'長'))};
     for (const QString &name : names) {
         call("registerToIndex", record(name, name));
         call("updateDeviceErrorMessage", name, "off");
