@@ -46,7 +46,6 @@ public:
     // The time between scan cycles; kScanIntervalMs unless changed before
     // start() (tests use shorter cycles).
     void setScanInterval(int ms) { m_scanIntervalMs = ms; }
-    int scanInterval() const { return m_scanIntervalMs; }
 
 signals:
     void signal_getErrorMessage(QString deivceId, QString errMsg);
