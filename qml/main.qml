@@ -39,6 +39,7 @@ Window {
     }
 
     function registerToIndex(obj) {
+        console.log("registerToIndex", obj.Id)
         deviceModel.append({
             "Name": obj.Name === undefined || obj.Name === null ? "" : String(obj.Name),
             "Id": obj.Id === undefined || obj.Id === null ? "" : String(obj.Id),
@@ -49,6 +50,7 @@ Window {
     }
 
     function unregisterFromIndex(deviceId) {
+        console.log("unregisterFromIndex", deviceId)
         var row = rowOf(deviceId)
         if (row >= 0)
             deviceModel.remove(row)

@@ -1,8 +1,11 @@
 // A simulated hands-free headset, to watch its dialogue with an audio gateway.
-//   kestrolune-headset [--socket PATH] [--levels 100,85,20] [--features N]
-// Connects to the Unix socket PATH (or talks over standard input and output),
-// runs the service level connection, reports each level a second apart,
-// then closes the stream. The dialogue goes to standard error.
+//   kestrolune-headset [--socket PATH | --fd N] [--levels 100,85,20] [--features N] [--stay]
+// Connects to the Unix socket PATH, or talks over the inherited connected
+// descriptor N (a hands-free connection that BlueZ handed over), or over
+// standard input and output; runs the service level connection, reports each
+// level a second apart, then closes the stream. With --stay it keeps the
+// connection instead, until the audio gateway ends it. The dialogue goes to
+// standard error.
 #include "platform/sim/headsetsession.h"
 
 #include <QString>
@@ -10,6 +13,7 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -25,11 +29,21 @@ int main(int argc, char **argv)
     QString socketPath;
     QList<int> levels{100, 85, 20};
     HeadsetOptions options;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    int inheritedFd = -1;
+    bool stay = false;
+    for (int i = 1; i < argc; ++i) {
         const QString flag = QString::fromLocal8Bit(argv[i]);
-        const QString value = QString::fromLocal8Bit(argv[i + 1]);
+        if (flag == "--stay") {
+            stay = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
+        const QString value = QString::fromLocal8Bit(argv[++i]);
         if (flag == "--socket")
             socketPath = value;
+        else if (flag == "--fd")
+            inheritedFd = value.toInt();
         else if (flag == "--features")
             options.features = value.toInt();
         else if (flag == "--levels") {
@@ -42,7 +56,13 @@ int main(int argc, char **argv)
         options.level = levels.takeFirst();
 
     int readFd = STDIN_FILENO, writeFd = STDOUT_FILENO;
-    if (!socketPath.isEmpty()) {
+    if (inheritedFd >= 0) {
+        if (::fcntl(inheritedFd, F_GETFD) < 0) {
+            QTextStream(stderr) << "no descriptor " << inheritedFd << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        readFd = writeFd = inheritedFd;
+    } else if (!socketPath.isEmpty()) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -66,9 +86,14 @@ int main(int argc, char **argv)
             QThread::msleep(1000);
             session.setLevel(level);
         }
-        QThread::msleep(1000);
-        session.closeCleanly();
-        QThread::msleep(200);
+        if (stay) {
+            while (!session.agClosed() && !session.hasEnded())
+                QThread::msleep(20);
+        } else {
+            QThread::msleep(1000);
+            session.closeCleanly();
+            QThread::msleep(200);
+        }
     }
     session.stop();
     runner.join();

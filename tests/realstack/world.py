@@ -1,0 +1,354 @@
+# The real-stack world inside the guest: btvirt's emulated controllers,
+# Debian's bluetoothd, a pairing agent, the headsets' hands-free units (our
+# simulated headset on the descriptors bluetoothd hands over), the program
+# under Xvfb, and the waits and checks the scenarios are written in.
+import json
+import os
+import socket
+import subprocess
+import threading
+import time
+
+import dbus
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+HF = "0000111e-0000-1000-8000-00805f9b34fb"
+AG = "0000111f-0000-1000-8000-00805f9b34fb"
+OUR_SOURCE = "Kestrolune (HFP AT+BIEV)"
+BUILD = os.environ["KESTROLUNE_BUILD_DIR"]
+LOGS = "/mnt"
+T0 = time.monotonic()
+
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+dbus.mainloop.glib.threads_init()
+_loop = GLib.MainLoop()
+threading.Thread(target=_loop.run, daemon=True).start()
+
+
+class Failure(Exception):
+    pass
+
+
+def now():
+    return time.monotonic() - T0
+
+
+def say(text):
+    print(f"[{now():7.2f}] {text}", flush=True)
+
+
+def wait(what, predicate, timeout=20.0, step=0.1):
+    """Waits until predicate() is true and returns its value; fails with what."""
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            value = predicate()
+        except dbus.DBusException:
+            value = None
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure(f"{what}: not within {timeout:g} s")
+        time.sleep(step)
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    say(f"ok: {what}")
+
+
+class Agent(dbus.service.Object):
+    """Says yes to every pairing and every service, as NoInputNoOutput."""
+    PATH = "/test/agent"
+
+    @dbus.service.method("org.bluez.Agent1", in_signature="", out_signature="")
+    def Release(self):
+        pass
+
+    @dbus.service.method("org.bluez.Agent1", in_signature="ou", out_signature="")
+    def RequestConfirmation(self, device, passkey):
+        pass
+
+    @dbus.service.method("org.bluez.Agent1", in_signature="o", out_signature="")
+    def RequestAuthorization(self, device):
+        pass
+
+    @dbus.service.method("org.bluez.Agent1", in_signature="os", out_signature="")
+    def AuthorizeService(self, device, uuid):
+        pass
+
+    @dbus.service.method("org.bluez.Agent1", in_signature="", out_signature="")
+    def Cancel(self):
+        pass
+
+
+class Profile(dbus.service.Object):
+    """A Profile1 object of a program other than ours; keeps what it is handed."""
+
+    def __init__(self, bus, path, on_connection=None):
+        super().__init__(bus, path)
+        self.path = path
+        self.connections = []  # (device, descriptor kept or None, time)
+        self.on_connection = on_connection
+
+    @dbus.service.method("org.bluez.Profile1", in_signature="", out_signature="")
+    def Release(self):
+        pass
+
+    @dbus.service.method("org.bluez.Profile1", in_signature="oha{sv}", out_signature="")
+    def NewConnection(self, device, fd, properties):
+        fd = fd.take()
+        say(f"{self.path}: connection from {device}")
+        if self.on_connection:
+            self.on_connection(str(device), fd)
+            os.close(fd)
+            fd = None
+        self.connections.append((str(device), fd, now()))
+
+    @dbus.service.method("org.bluez.Profile1", in_signature="o", out_signature="")
+    def RequestDisconnection(self, device):
+        pass
+
+
+class Headset:
+    """One emulated controller playing a headset: its hands-free unit is our
+    simulated headset, run on each connection that bluetoothd hands over."""
+
+    def __init__(self, stack, index, levels):
+        self.stack = stack
+        self.index = index
+        self.levels = levels
+        self.sessions = []  # (started, process, ended-at or None)
+        self.keeper = None
+
+    @property
+    def adapter(self):
+        return f"/org/bluez/hci{self.index}"
+
+    def start_session(self, device, fd):
+        if not device.startswith(self.adapter + "/"):
+            return
+        fd = os.dup(fd)  # the profile object closes its own
+        log = open(f"{LOGS}/headset{self.index}-{len(self.sessions)}.log", "w")
+        process = subprocess.Popen([f"{BUILD}/tools/kestrolune-headset", "--fd", str(fd), "--stay",
+                                    "--levels", ",".join(str(l) for l in self.levels)],
+                                   pass_fds=[fd], stderr=log, stdout=log)
+        os.close(fd)
+        session = {"started": now(), "process": process, "ended": None}
+        self.sessions.append(session)
+        threading.Thread(target=self._watch, args=(session,), daemon=True).start()
+
+    def _watch(self, session):
+        session["process"].wait()
+        session["ended"] = now()
+        say(f"hci{self.index}: the hands-free connection ended (status {session['process'].returncode})")
+
+    def open_sessions(self):
+        return [s for s in self.sessions if s["ended"] is None]
+
+    def hold_connection(self):
+        """Keeps the baseband link up as a headset does: an L2CAP channel to
+        the computer's SDP server."""
+        self.release_connection()
+        keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
+        keeper.bind((self.stack.address(self.index), 0))
+        keeper.settimeout(20)
+        keeper.connect((self.stack.address(0), 1))
+        self.keeper = keeper
+
+    def release_connection(self):
+        if self.keeper:
+            self.keeper.close()
+            self.keeper = None
+
+
+class Stack:
+    def __init__(self, controllers):
+        self.controllers = controllers
+        self.btvirt = subprocess.Popen(["btvirt", f"-l{controllers}"], stdout=open(f"{LOGS}/btvirt.log", "w"),
+                                       stderr=subprocess.STDOUT)
+        wait("btvirt's controllers", lambda: os.path.exists(f"/sys/class/bluetooth/hci{controllers - 1}"))
+        self.bus = dbus.SystemBus()
+        self.agent = Agent(self.bus, Agent.PATH)
+        self.profiles = []
+        self.headsets = []
+        self.units = None
+        self.bluetoothd = None
+        self.start_bluetoothd()
+
+    # -- bluetoothd
+    def start_bluetoothd(self):
+        log = open(f"{LOGS}/bluetoothd.log", "a")
+        self.bluetoothd = subprocess.Popen(["/usr/libexec/bluetooth/bluetoothd", "-n", "-E", "-d"],
+                                           stdout=log, stderr=subprocess.STDOUT)
+        wait("bluetoothd's adapters", lambda: all(f"/org/bluez/hci{i}" in self.objects()
+                                                  for i in range(self.controllers)))
+        manager = self.interface("/org/bluez", "org.bluez.AgentManager1")
+        manager.RegisterAgent(Agent.PATH, "NoInputNoOutput")
+        manager.RequestDefaultAgent(Agent.PATH)
+        for path, uuid, options in self.profiles:
+            self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile(path, uuid, options)
+        for i in range(self.controllers):
+            self.power(i, True)
+
+    def stop_bluetoothd(self):
+        self.bluetoothd.terminate()
+        self.bluetoothd.wait(10)
+        wait("bluetoothd gone from the bus", lambda: not self.bus.name_has_owner("org.bluez"))
+
+    # -- D-Bus
+    def interface(self, path, name):
+        return dbus.Interface(self.bus.get_object("org.bluez", path), name)
+
+    def objects(self):
+        return self.interface("/", "org.freedesktop.DBus.ObjectManager").GetManagedObjects()
+
+    def prop(self, path, iface, name):
+        return self.interface(path, "org.freedesktop.DBus.Properties").Get(iface, name)
+
+    def set_prop(self, path, iface, name, value):
+        self.interface(path, "org.freedesktop.DBus.Properties").Set(iface, name, value, signature="ssv")
+
+    def address(self, index):
+        return str(self.prop(f"/org/bluez/hci{index}", "org.bluez.Adapter1", "Address"))
+
+    def device(self, on, of):
+        """The object path of controller 'of' as seen from controller 'on'."""
+        return f"/org/bluez/hci{on}/dev_" + self.address(of).replace(":", "_")
+
+    def power(self, index, on):
+        self.set_prop(f"/org/bluez/hci{index}", "org.bluez.Adapter1", "Powered", dbus.Boolean(on))
+        wait(f"hci{index} powered {on}",
+             lambda: bool(self.prop(f"/org/bluez/hci{index}", "org.bluez.Adapter1", "Powered")) == on)
+
+    def register_profile(self, profile, uuid, options):
+        """Registers a profile now and again after every restart of bluetoothd."""
+        self.profiles.append((profile.path, uuid, options))
+        self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile(profile.path, uuid, options)
+
+    def connected(self, path):
+        return bool(self.prop(path, "org.bluez.Device1", "Connected"))
+
+    def battery(self, path):
+        """Battery1 on a device: (percentage, source), or None."""
+        interfaces = self.objects().get(dbus.ObjectPath(path), {})
+        battery = interfaces.get("org.bluez.Battery1")
+        if battery is None:
+            return None
+        return int(battery["Percentage"]), str(battery.get("Source", ""))
+
+    # -- the world
+    def add_headset(self, index, levels):
+        """Controller 'index' becomes a headset paired with controller 0, the
+        computer: its hands-free unit is registered first, so that its UUID
+        is among the device's UUIDs after pairing."""
+        headset = Headset(self, index, levels)
+        self.headsets.append(headset)
+        if not self.units:
+            # bluetoothd takes each UUID once: one hands-free unit profile
+            # serves every headset, by the adapter the connection is on.
+            self.units = Profile(self.bus, "/test/handsfree",
+                                 lambda device, fd: [h.start_session(device, fd) for h in self.headsets])
+            self.register_profile(self.units, HF, {"Role": "server", "Channel": dbus.UInt16(7),
+                                                   "Name": "Hands-Free unit"})
+        computer, hs = "/org/bluez/hci0", headset.adapter
+        self.set_prop(hs, "org.bluez.Adapter1", "Discoverable", dbus.Boolean(True))
+        self.set_prop(hs, "org.bluez.Adapter1", "Pairable", dbus.Boolean(True))
+        self.set_prop(computer, "org.bluez.Adapter1", "Pairable", dbus.Boolean(True))
+        path = self.device(0, index)
+        self.interface(computer, "org.bluez.Adapter1").StartDiscovery()
+        try:
+            wait(f"hci0 discovering hci{index}", lambda: dbus.ObjectPath(path) in self.objects(), 30)
+        finally:
+            self.interface(computer, "org.bluez.Adapter1").StopDiscovery()
+        self.interface(path, "org.bluez.Device1").Pair(timeout=60)
+        self.set_prop(path, "org.bluez.Device1", "Trusted", dbus.Boolean(True))
+        back = self.device(index, 0)
+        wait(f"hci{index} knowing the computer", lambda: dbus.ObjectPath(back) in self.objects())
+        self.set_prop(back, "org.bluez.Device1", "Trusted", dbus.Boolean(True))
+        wait(f"the hands-free UUID on {path}", lambda: HF in [str(u) for u in self.prop(path, "org.bluez.Device1", "UUIDs")])
+        headset.path = path
+        headset.hold_connection()
+        wait(f"{path} connected", lambda: self.connected(path))
+        say(f"headset hci{index} paired and connected as {path}")
+        return headset
+
+
+class Program:
+    """The program from the build tree under an X server of its own."""
+    EXIT = (320, 435)
+    TRAY_X, LISTEN_X = 457, 567
+
+    def __init__(self, profiles, environment=None):
+        self.xvfb = subprocess.Popen(["Xvfb", ":7", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     stderr=subprocess.DEVNULL)
+        self.env = dict(os.environ, DISPLAY=":7", HOME="/root", QT_QPA_PLATFORM="xcb", **(environment or {}))
+        wait("Xvfb", lambda: os.path.exists("/tmp/.X11-unix/X7"))
+        with open("/root/kestrolune.json", "w") as f:
+            json.dump({path: {"tray": tray, "listen": listen} for path, (tray, listen) in profiles.items()}, f)
+        self.lines = []
+        self.started = now()
+        self.process = subprocess.Popen([f"{BUILD}/kestrolune"], cwd=BUILD, env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        threading.Thread(target=self._read, daemon=True).start()
+        self.window = wait("the program's window", lambda: self.xdotool("search", "--onlyvisible", "--name",
+                                                                          "^Kestrolune$").split("\n")[-1], 60, 0.5)
+        say(f"program started, window {self.window}")
+
+    def _read(self):
+        with open(f"{LOGS}/program.log", "w") as log:
+            for raw in self.process.stderr:
+                line = raw.decode("utf-8", "replace").rstrip("\n")
+                self.lines.append((now(), line))
+                log.write(f"[{now():7.2f}] {line}\n")
+                log.flush()
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout.strip()
+
+    def logged(self, text, since=0.0):
+        """The time of the first log line since 'since' that holds text, or None."""
+        return next((t for t, line in list(self.lines) if t >= since and text in line), None)
+
+    def wait_logged(self, text, since=0.0, timeout=30.0):
+        return wait(f"the program's log saying {text!r}", lambda: self.logged(text, since), timeout)
+
+    def level_shown(self, path, level, since=0.0, timeout=30.0):
+        return self.wait_logged(f"updateDeviceBatteryValue {path} {level}", since, timeout)
+
+    def row(self, path):
+        """The row a device is on: the order in which the window was given them."""
+        rows = []
+        for _, line in list(self.lines):
+            words = line.split()
+            if "registerToIndex" in words[:2] and words[-1] not in rows:
+                rows.append(words[-1])
+            elif "unregisterFromIndex" in words[:2] and words[-1] in rows:
+                rows.remove(words[-1])
+        if path not in rows:
+            raise Failure(f"{path} has no row; rows: {rows}")
+        return rows.index(path)
+
+    def click(self, x, y):
+        self.xdotool("mousemove", "--window", self.window, str(x), str(y), "click", "1")
+
+    def click_box(self, path, x):
+        self.click(x, 40 + 80 * self.row(path))
+
+    def stored(self):
+        with open("/root/kestrolune.json") as f:
+            return json.load(f)
+
+    def quit(self):
+        self.click(*self.EXIT)
+        try:
+            status = self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise Failure("the program did not exit within 15 s of its exit button")
+        check(status == 0, f"the program exits with status 0 (got {status})")
+        check(self.logged("did not stop") is None, "every thread stopped in time")
+        self.xvfb.terminate()
