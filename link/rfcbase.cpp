@@ -80,6 +80,7 @@ void RFCBase::run()
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         setWriter(nullptr);
+        m_socket->close(); // the headset's channel is free from here on
     }
     // From here on the link follows no level: the row and the tray say so.
     emit signal_streamEnded(m_deviceId);

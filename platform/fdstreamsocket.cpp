@@ -43,6 +43,7 @@ FdStreamSocket::FdStreamSocket()
 
 FdStreamSocket::~FdStreamSocket()
 {
+    close();
     if (m_fd >= 0)
         ::close(m_fd);
     ::close(m_abortFd);
@@ -50,9 +51,18 @@ FdStreamSocket::~FdStreamSocket()
 
 void FdStreamSocket::adopt(int fd)
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
+    const int old = m_fd.exchange(fd);
+    if (old >= 0)
+        ::close(old);
+}
+
+void FdStreamSocket::close()
+{
+    // shutdown acts on the connection itself, which every copy of the
+    // descriptor shares; the descriptor stays ours until it is closed.
+    const int fd = m_fd.load();
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
 }
 
 bool FdStreamSocket::waitFor(int fd, short events)
@@ -146,6 +156,7 @@ void FdStreamSocket::abort()
     m_aborted.store(true);
     const quint64 one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_abortFd, &one, sizeof one);
+    close();
 }
 
 } // namespace platform

@@ -24,12 +24,12 @@ public:
     void writeBytes(const QByteArray &bytes) override;
     quint32 store() override;
     void abort() override;
-
+    void close() override;
 
 protected:
     // Takes ownership of a connected descriptor.
     void adopt(int fd);
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.load(); }
 
     // Waits until fd is ready for events (POLLIN/POLLOUT); false when aborted.
     bool waitFor(int fd, short events);
@@ -39,7 +39,8 @@ protected:
     virtual void onEndOfStream() {}
 
 private:
-    int m_fd = -1;
+    std::atomic<int> m_fd{-1}; // set by the link's thread, ended from any
+
     int m_abortFd = -1;
     std::atomic<bool> m_aborted{false};
     QByteArray m_inBuffer;

@@ -13,7 +13,7 @@ enum class ProtectionLevel {
 // A byte stream to one RFCOMM service. connect, load and store block the
 // calling thread with no time limit; abort() may be called from any other
 // thread and makes every blocked or later wait return at once (a load then
-// reports the end of the stream).
+// reports the end of the stream); it ends the connection too.
 class StreamSocket
 {
 public:
@@ -35,7 +35,14 @@ public:
     // Sends everything queued; returns the number of bytes sent.
     virtual quint32 store() = 0;
 
+    // Ends every wait at once and the connection with it.
     virtual void abort() = 0;
+
+    // Ends the connection for the peer too, even where another process holds
+    // a copy of the descriptor (BlueZ keeps one of every connection it hands
+    // over, so closing ours alone would leave the headset's channel held).
+    // Any thread.
+    virtual void close() = 0;
 };
 
 } // namespace platform

@@ -9,6 +9,7 @@
 #include <bluetooth/sdp_lib.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -57,6 +58,21 @@ bdaddr_t parseAddress(const QString &address)
     return out;
 }
 
+// Whether a record is the service itself: its service class list names the
+// UUID. A search also matches records that only mention it, such as an
+// audio gateway's record, whose profile descriptor list names hands-free.
+bool isServiceRecord(const sdp_record_t *record, const uuid_t &wanted)
+{
+    sdp_list_t *classes = nullptr;
+    if (sdp_get_service_classes(record, &classes) != 0)
+        return false;
+    bool found = false;
+    for (sdp_list_t *c = classes; c && !found; c = c->next)
+        found = sdp_uuid_cmp(c->data, &wanted) == 0;
+    sdp_list_free(classes, std::free);
+    return found;
+}
+
 } // namespace
 
 int RfcommSocket::resolveChannel(const QString &address, const QString &serviceUuid)
@@ -66,7 +82,9 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
         throw PlatformError(codeForErrno(EINVAL), QStringLiteral("Not a service UUID: %1").arg(serviceUuid));
     bdaddr_t any{};
     const bdaddr_t target = parseAddress(address);
-    sdp_session_t *session = sdp_connect(&any, &target, SDP_RETRY_IF_BUSY | SDP_NON_BLOCKING);
+    // Non-blocking, so that abort() can end the connect. The SDP library
+    // refuses SDP_RETRY_IF_BUSY together with it ("Invalid argument").
+    sdp_session_t *session = sdp_connect(&any, &target, SDP_NON_BLOCKING);
     if (!session) {
         const int err = errno;
         throwBluetoothErrno(kernelHasBluetooth() ? err : EAFNOSUPPORT);
@@ -102,7 +120,7 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
     for (sdp_list_t *r = records; r && channel < 0; r = r->next) {
         auto *record = static_cast<sdp_record_t *>(r->data);
         sdp_list_t *protocols = nullptr;
-        if (sdp_get_access_protos(record, &protocols) == 0) {
+        if (isServiceRecord(record, uuid) && sdp_get_access_protos(record, &protocols) == 0) {
             channel = sdp_get_proto_port(protocols, RFCOMM_UUID);
             for (sdp_list_t *p = protocols; p; p = p->next)
                 sdp_list_free(static_cast<sdp_list_t *>(p->data), nullptr);

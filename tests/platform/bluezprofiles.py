@@ -40,6 +40,7 @@ holders = {}     # local UUID -> (bus name, object path)
 ends = {}        # device path -> [headset ends not yet taken]
 behaviour = {}   # device path -> 'answer' | 'silent' | 'fail <error name> <message>'
 replies = {}     # device path -> '' (accepted) or the error name of the last hand-over
+kept = {}        # device path -> [BlueZ's own copies of the ends it handed over]
 providers = []   # (bus name, root) of each registered battery provider
 mirrored = set() # devices whose Battery1 mirrors a provider's object
 BATTERY = 'org.bluez.Battery1'
@@ -92,13 +93,17 @@ def hand_over(device_path, uuid):
 
     def refused(error):
         replies[device_path] = error.get_dbus_name()
+        theirs.close()
+        kept[device_path].remove(theirs)
 
     replies.pop(device_path, None)
     bus = mockobject.objects['/'].connection
     bus.call_async(entry[0], entry[1], PROFILE, 'NewConnection', 'oha{sv}',
                    (dbus.ObjectPath(device_path), dbus.types.UnixFd(theirs.fileno()), {}),
                    answered, refused)
-    theirs.close()  # the message holds its own copy
+    # As bluetoothd does, keep a copy of the end handed over until the
+    # connection ends: the program's close() alone does not end it.
+    kept.setdefault(device_path, []).append(theirs)
 
 
 def ConnectProfile(device, uuid):
@@ -113,6 +118,8 @@ def ConnectProfile(device, uuid):
 
 def DisconnectProfile(device, uuid):
     path = device.__dbus_object_path__
+    for end in kept.pop(path, []):
+        end.close()
     entry = holder(REMOTE_OF.get(str(uuid).lower(), str(uuid).lower()))
     if entry:
         mockobject.objects['/'].connection.call_async(

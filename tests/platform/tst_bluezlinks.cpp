@@ -31,6 +31,7 @@ private slots:
     void init();
     void cleanup();
     void handsFreeLinkThroughTheProfile();
+    void endingALinkFreesTheHeadsetsChannel();
     void profileConnectFailures_data();
     void profileConnectFailures();
     void fallsBackWhereTheAudioSystemHoldsTheProfile();
@@ -161,6 +162,22 @@ void TestBluezLinks::handsFreeLinkThroughTheProfile()
     QTRY_COMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(1).toString(), QStringLiteral("蓝牙设备已关闭"));
     QTRY_VERIFY(link.isNull());
+}
+
+// BlueZ keeps its own copy of every connection it hands over: a link that our
+// side ends must end the connection itself, or the headset's channel stays held.
+void TestBluezLinks::endingALinkFreesTheHeadsetsChannel()
+{
+    const QString path = addHandsFreeHeadset();
+    QPointer<RFCBase> link = startLink(path);
+    QSignalSpy levels(link.data(), &RFCBase::signal_sendBattery);
+    const int end = m_mock->takeHeadsetEnd(path, 5000);
+    QVERIFY(end >= 0);
+    Headset headset(end);
+    QTRY_COMPARE(levels.count(), 1);
+    link->stop(); // unticked, a vanished device, the exit
+    QTRY_VERIFY(link.isNull());
+    QTRY_VERIFY(headset.session.agClosed());
 }
 
 void TestBluezLinks::profileConnectFailures_data()
