@@ -126,7 +126,7 @@ void TestProgram::listenIsSavedAndKeptAcrossRestarts()
     };
     QTRY_COMPARE_WITH_TIMEOUT(saved(), QJsonObject({{"sim-headset-aurora", QJsonObject{{"listen", true}}}}), 3000);
     QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((log = m_program->errorOutput()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
     QTRY_VERIFY(ProgramDriver::near(m_program->screenshot().pixelColor(567, 40), kMark));
 
     m_program->click(320, 435); // exit while the headset talks
@@ -136,7 +136,7 @@ void TestProgram::listenIsSavedAndKeptAcrossRestarts()
     QTRY_VERIFY_WITH_TIMEOUT(ProgramDriver::near(m_program->screenshot().pixelColor(567, 40), kMark), 5000);
     QVERIFY(!ProgramDriver::near(m_program->screenshot().pixelColor(457, 40), kMark)); // 托盘 stays off
     log.clear();
-    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((log = m_program->errorOutput()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
     m_program->click(320, 435);
     QVERIFY(m_program->exitsWith(0));
 }
@@ -161,7 +161,7 @@ void TestProgram::staleLockOfACrashedRunIsTakenOver()
 {
     start(m_build);
     ::kill(pid_t(m_program->process().processId()), SIGKILL);
-    QVERIFY(m_program->process().waitForFinished(5000));
+    QVERIFY(m_program->endsBySignal());
     QVERIFY(!QDir(m_runtime->path()).entryList({"kestrolune-*.lock"}).isEmpty()); // left behind
     start(m_build); // the window appears
     m_program->click(320, 435);
@@ -185,10 +185,10 @@ void TestProgram::sessionSignalsExitLikeTheExitButton()
     config.close();
     start(m_build);
     QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += m_program->process().readAllStandardError()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((log = m_program->errorOutput()).contains("updateDeviceBatteryValue sim-headset-aurora"), 10000);
     ::kill(pid_t(m_program->process().processId()), signal);
     QVERIFY(m_program->exitsWith(0)); // the orderly exit, with the link talking
-    log += m_program->process().readAllStandardError();
+    log = m_program->errorOutput();
     QVERIFY(!log.contains("did not stop in time"));
 }
 

@@ -81,6 +81,7 @@ void TestSoak::reportRound(QList<Device> &devices)
             d.headset->setLevel(level);
             sent[d.id] << level;
         }
+        QVERIFY2(!okBefore.isEmpty(), "no headset was talking: the round would check nothing");
         for (auto it = okBefore.cbegin(); it != okBefore.cend(); ++it) {
             const auto &d = *std::find_if(devices.cbegin(), devices.cend(), [&](const Device &x) { return x.id == it.key(); });
             QVERIFY2(d.headset->session()->waitForFinalCount(it.value() + 1, 5000), qPrintable(d.id + " got no OK"));

@@ -17,14 +17,15 @@ from gi.repository import GLib
 HF = "0000111e-0000-1000-8000-00805f9b34fb"
 AG = "0000111f-0000-1000-8000-00805f9b34fb"
 OUR_SOURCE = "Kestrolune (HFP AT+BIEV)"
-BUILD = os.environ["KESTROLUNE_BUILD_DIR"]
+BUILD = os.environ.get("KESTROLUNE_BUILD_DIR", "")
 LOGS = "/mnt"
 T0 = time.monotonic()
 
+# One thread talks D-Bus: every wait serves our objects (agent, profiles,
+# providers) in between, and calls that make bluetoothd call us back are
+# made asynchronously (call()), so nothing waits on itself.
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-dbus.mainloop.glib.threads_init()
-_loop = GLib.MainLoop()
-threading.Thread(target=_loop.run, daemon=True).start()
+_context = GLib.MainContext.default()
 
 
 class Failure(Exception):
@@ -43,6 +44,8 @@ def wait(what, predicate, timeout=20.0, step=0.1):
     """Waits until predicate() is true and returns its value; fails with what."""
     end = time.monotonic() + timeout
     while True:
+        while _context.pending():
+            _context.iteration(False)
         try:
             value = predicate()
         except dbus.DBusException:
@@ -52,6 +55,18 @@ def wait(what, predicate, timeout=20.0, step=0.1):
         if time.monotonic() > end:
             raise Failure(f"{what}: not within {timeout:g} s")
         time.sleep(step)
+
+
+def call(method, *args, timeout=30.0):
+    """A D-Bus call whose reply may come only after bluetoothd has called one
+    of our objects; served meanwhile."""
+    result = {}
+    method(*args, reply_handler=lambda *reply: result.setdefault("reply", reply),
+           error_handler=lambda error: result.setdefault("error", error), timeout=timeout)
+    wait(f"the reply to {method._method_name}", lambda: result, timeout + 5, 0.02)
+    if "error" in result:
+        raise result["error"]
+    return result["reply"][0] if result["reply"] else None
 
 
 def check(condition, what):
@@ -153,11 +168,19 @@ class Headset:
         """Keeps the baseband link up as a headset does: an L2CAP channel to
         the computer's SDP server."""
         self.release_connection()
-        keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
-        keeper.bind((self.stack.address(self.index), 0))
-        keeper.settimeout(20)
-        keeper.connect((self.stack.address(0), 1))
-        self.keeper = keeper
+
+        def connected():
+            keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
+            try:
+                keeper.bind((self.stack.address(self.index), 0))
+                keeper.settimeout(20)
+                keeper.connect((self.stack.address(0), 1))
+            except OSError as e:  # the link of a moment ago still going down
+                say(f"hci{self.index}: no L2CAP channel to the computer yet ({e})")
+                keeper.close()
+                return None
+            return keeper
+        self.keeper = wait(f"hci{self.index}'s L2CAP channel to the computer", connected, 30, 1.0)
 
     def release_connection(self):
         if self.keeper:
@@ -175,6 +198,7 @@ class Stack:
         self.agent = Agent(self.bus, Agent.PATH)
         self.profiles = []
         self.headsets = []
+        self.links = []
         self.units = None
         self.bluetoothd = None
         self.start_bluetoothd()
@@ -187,10 +211,10 @@ class Stack:
         wait("bluetoothd's adapters", lambda: all(f"/org/bluez/hci{i}" in self.objects()
                                                   for i in range(self.controllers)))
         manager = self.interface("/org/bluez", "org.bluez.AgentManager1")
-        manager.RegisterAgent(Agent.PATH, "NoInputNoOutput")
-        manager.RequestDefaultAgent(Agent.PATH)
+        call(manager.RegisterAgent, Agent.PATH, "NoInputNoOutput")
+        call(manager.RequestDefaultAgent, Agent.PATH)
         for path, uuid, options in self.profiles:
-            self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile(path, uuid, options)
+            call(self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile, path, uuid, options)
         for i in range(self.controllers):
             self.power(i, True)
 
@@ -227,7 +251,7 @@ class Stack:
     def register_profile(self, profile, uuid, options):
         """Registers a profile now and again after every restart of bluetoothd."""
         self.profiles.append((profile.path, uuid, options))
-        self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile(profile.path, uuid, options)
+        call(self.interface("/org/bluez", "org.bluez.ProfileManager1").RegisterProfile, profile.path, uuid, options)
 
     def connected(self, path):
         return bool(self.prop(path, "org.bluez.Device1", "Connected"))
@@ -241,7 +265,7 @@ class Stack:
         return int(battery["Percentage"]), str(battery.get("Source", ""))
 
     # -- the world
-    def add_headset(self, index, levels):
+    def add_headset(self, index, levels, connect=True):
         """Controller 'index' becomes a headset paired with controller 0, the
         computer: its hands-free unit is registered first, so that its UUID
         is among the device's UUIDs after pairing."""
@@ -264,17 +288,31 @@ class Stack:
             wait(f"hci0 discovering hci{index}", lambda: dbus.ObjectPath(path) in self.objects(), 30)
         finally:
             self.interface(computer, "org.bluez.Adapter1").StopDiscovery()
-        self.interface(path, "org.bluez.Device1").Pair(timeout=60)
+        call(self.interface(path, "org.bluez.Device1").Pair, timeout=60)
         self.set_prop(path, "org.bluez.Device1", "Trusted", dbus.Boolean(True))
         back = self.device(index, 0)
         wait(f"hci{index} knowing the computer", lambda: dbus.ObjectPath(back) in self.objects())
         self.set_prop(back, "org.bluez.Device1", "Trusted", dbus.Boolean(True))
         wait(f"the hands-free UUID on {path}", lambda: HF in [str(u) for u in self.prop(path, "org.bluez.Device1", "UUIDs")])
         headset.path = path
-        headset.hold_connection()
-        wait(f"{path} connected", lambda: self.connected(path))
-        say(f"headset hci{index} paired and connected as {path}")
+        say(f"headset hci{index} paired as {path}")
+        if connect:
+            self.connect(headset)
+        else:  # the pairing's link goes down by itself when idle
+            wait(f"{path} disconnected after pairing", lambda: not self.connected(path), 30)
         return headset
+
+    def link(self, a, b):
+        """A baseband link between two controllers, held by an L2CAP channel."""
+        keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
+        keeper.bind((self.address(a), 0))
+        keeper.settimeout(20)
+        keeper.connect((self.address(b), 1))
+        self.links.append(keeper)
+
+    def connect(self, headset):
+        headset.hold_connection()
+        wait(f"{headset.path} connected", lambda: self.connected(headset.path))
 
 
 class Program:

@@ -25,14 +25,45 @@ public:
         return !m_window.isEmpty();
     }
 
+    // Ends the program as a logout does and fails the running test if it
+    // did not end with status 0 (unless the test checked its status itself)
+    // or if a sanitizer reported anything on its standard error.
     void stop()
     {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
+        if (!m_process || m_stopped)
+            return;
+        m_stopped = true;
+        bool killed = false;
+        if (m_process->state() != QProcess::NotRunning) {
             m_process->terminate();
-            if (!m_process->waitForFinished(5000))
+            if (!m_process->waitForFinished(5000)) {
                 m_process->kill();
+                killed = true;
+            }
             m_process->waitForFinished(2000);
         }
+        const QByteArray errors = errorOutput();
+        for (const char *report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                                   "WARNING: ThreadSanitizer"}) {
+            const int at = errors.indexOf(report);
+            if (at >= 0)
+                QTest::qFail(("the program's sanitizer report:\n" + errors.mid(at, 4000)).constData(), __FILE__, __LINE__);
+        }
+        if (killed)
+            QTest::qFail("the program did not end within 5 s of SIGTERM", __FILE__, __LINE__);
+        else if (!m_statusChecked && (m_process->exitStatus() != QProcess::NormalExit || m_process->exitCode() != 0))
+            QTest::qFail(QStringLiteral("the program ended with status %1%2")
+                             .arg(m_process->exitCode())
+                             .arg(m_process->exitStatus() == QProcess::CrashExit ? " (crashed)" : "")
+                             .toUtf8().constData(), __FILE__, __LINE__);
+    }
+
+    // Everything the program wrote to its standard error so far.
+    const QByteArray &errorOutput()
+    {
+        if (m_process)
+            m_errors += m_process->readAllStandardError();
+        return m_errors;
     }
 
     static QString run(const QStringList &command)
@@ -75,9 +106,17 @@ public:
 
     bool exitsWith(int code)
     {
+        m_statusChecked = true;
         if (!m_process->waitForFinished(10000))
             return false;
         return m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == code;
+    }
+
+    // For a test that kills the program itself.
+    bool endsBySignal()
+    {
+        m_statusChecked = true;
+        return m_process->waitForFinished(5000) && m_process->exitStatus() == QProcess::CrashExit;
     }
 
     QProcess &process() { return *m_process; }
@@ -101,4 +140,7 @@ private:
 
     std::unique_ptr<QProcess> m_process;
     QString m_window;
+    QByteArray m_errors;
+    bool m_stopped = false;
+    bool m_statusChecked = false;
 };

@@ -35,8 +35,14 @@ private slots:
     void unreadableConfigIsKeptAndTheUserTold();
 
 private:
-    static QImage pictureOf(const QIcon &icon) { return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32); }
-    static QImage file(const QString &path) { return QImage(path).convertToFormat(QImage::Format_ARGB32); }
+    // Whether an icon shows the picture of a file; never true for a missing
+    // file or an empty icon, which would compare equal as two null pictures.
+    static bool shows(const QIcon &icon, const QString &path)
+    {
+        const QImage shown = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        return !shown.isNull() && !expected.isNull() && shown == expected;
+    }
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::shared_ptr<RecordingSink> m_sink;
@@ -65,7 +71,7 @@ void TestAppManager::cleanup()
 void TestAppManager::freshIconShowsLevelNotKnown()
 {
     MYSystemTrayIcon icon("Buds");
-    QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-unknown.png"));
+    QVERIFY(shows(icon.icon(), "qml/resource/battery/battery-unknown.png"));
     QCOMPARE(icon.toolTip(), QString());
     QVERIFY(!icon.isVisible());
 }
@@ -76,13 +82,13 @@ void TestAppManager::levelSetsToolTipThenPicture()
     for (int level : {5, 50, 100}) {
         icon.updateBatteryValue(level);
         QCOMPARE(icon.toolTip(), QStringLiteral("Buds电量: %1").arg(level));
-        QCOMPARE(pictureOf(icon.icon()), file(QStringLiteral("qml/resource/battery/battery-%1.png").arg(level)));
+        QVERIFY(shows(icon.icon(), QStringLiteral("qml/resource/battery/battery-%1.png").arg(level)));
     }
     // Outside 0 to 100 (the link's end sends -1): back to "not known".
     for (int notALevel : {-1, 101}) {
         icon.updateBatteryValue(notALevel);
         QCOMPARE(icon.toolTip(), QString());
-        QCOMPARE(pictureOf(icon.icon()), file("qml/resource/battery/battery-unknown.png"));
+        QVERIFY(shows(icon.icon(), "qml/resource/battery/battery-unknown.png"));
     }
     MYSystemTrayIcon nameless("");
     nameless.updateBatteryValue(7);
@@ -138,12 +144,12 @@ void TestAppManager::unregisterThenRegisterGivesAFreshIcon()
     // While the level is current (the link still runs), a new icon shows it at once.
     m_app->registerDeviceToTrary("x", "Buds");
     QCOMPARE(m_app->trayIcon("x")->toolTip(), QStringLiteral("Buds电量: 30"));
-    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-30.png"));
+    QVERIFY(shows(m_app->trayIcon("x")->icon(), "qml/resource/battery/battery-30.png"));
     m_app->updateDeviceBatteryValue("x", -1); // the link ended
     m_app->unregisterDeviceFromTray("x");
     m_app->registerDeviceToTrary("x", "Buds");
     QCOMPARE(m_app->trayIcon("x")->toolTip(), QString());
-    QCOMPARE(pictureOf(m_app->trayIcon("x")->icon()), file("qml/resource/battery/battery-unknown.png"));
+    QVERIFY(shows(m_app->trayIcon("x")->icon(), "qml/resource/battery/battery-unknown.png"));
 }
 
 void TestAppManager::levelWithoutIconChangesNothing()
