@@ -1,5 +1,6 @@
 #include "batteryprovider.h"
 
+#include "bluezcall.h"
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -115,9 +116,8 @@ void BatteryProvider::sync(const QString &bluezName, const QStringList &managers
         if (m_registered.contains(adapter))
             continue;
         m_registered.insert(adapter);
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), adapter,
-                                                           QStringLiteral("org.bluez.BatteryProviderManager1"),
-                                                           QStringLiteral("RegisterBatteryProvider"));
+        QDBusMessage call = bluezCall(adapter, QStringLiteral("org.bluez.BatteryProviderManager1"),
+                                      QStringLiteral("RegisterBatteryProvider"));
         call << QVariant::fromValue(QDBusObjectPath(kRootPath));
         auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, adapter](QDBusPendingCallWatcher *w) {

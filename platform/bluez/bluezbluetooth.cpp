@@ -1,4 +1,5 @@
 #include "bluezbluetooth.h"
+#include "bluezcall.h"
 #include "batteryprovider.h"
 #include "handsfreeprofile.h"
 #include "profilesocket.h"
@@ -13,7 +14,6 @@ namespace platform::bluez {
 
 namespace {
 
-const QString kService = QStringLiteral("org.bluez");
 const QString kDevice = QStringLiteral("org.bluez.Device1");
 const QString kAdapter = QStringLiteral("org.bluez.Adapter1");
 const QString kBattery = QStringLiteral("org.bluez.Battery1");
@@ -97,9 +97,8 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
         m_snapshot.clear();
         return {};
     }
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        kService, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-        QStringLiteral("GetManagedObjects"));
+    const QDBusMessage call = bluezCall(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                                        QStringLiteral("GetManagedObjects"));
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
 
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -1,4 +1,5 @@
 #include "handsfreeprofile.h"
+#include "bluezcall.h"
 #include "bluezerror.h"
 #include "profileendpoint.h"
 #include "profilesocket.h"
@@ -96,9 +97,8 @@ HandsFreeProfile::~HandsFreeProfile()
     {
         std::unique_lock<std::mutex> lock(m_registerMutex);
         if (!m_registeredWith.isEmpty() && QCoreApplication::instance()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(kBluez, QStringLiteral("/org/bluez"),
-                                                               QStringLiteral("org.bluez.ProfileManager1"),
-                                                               QStringLiteral("UnregisterProfile"));
+            QDBusMessage call = bluezCall(QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
+                                          QStringLiteral("UnregisterProfile"));
             call << QVariant::fromValue(QDBusObjectPath(kObjectPath));
             bus.call(call, QDBus::Block, 1000);
         }
@@ -129,9 +129,8 @@ HandsFreeProfile::Registration HandsFreeProfile::ensureRegistered()
         return Registration::Registered;
     m_registeredWith.clear();
 
-    QDBusMessage call = QDBusMessage::createMethodCall(kBluez, QStringLiteral("/org/bluez"),
-                                                       QStringLiteral("org.bluez.ProfileManager1"),
-                                                       QStringLiteral("RegisterProfile"));
+    QDBusMessage call = bluezCall(QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
+                                  QStringLiteral("RegisterProfile"));
     // A client only: no service record, and BlueZ connects nothing by itself.
     const QVariantMap options{
         {QStringLiteral("Name"), QStringLiteral("Kestrolune hands-free audio gateway")},
@@ -195,8 +194,7 @@ void HandsFreeProfile::startConnect(const QString &devicePath, const std::shared
 {
     if (pending->isDone())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kBluez, devicePath, QStringLiteral("org.bluez.Device1"),
-                                                       QStringLiteral("ConnectProfile"));
+    QDBusMessage call = bluezCall(devicePath, QStringLiteral("org.bluez.Device1"), QStringLiteral("ConnectProfile"));
     call << kRemoteUuid;
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, kConnectTimeoutMs),
                                                 m_endpoint);

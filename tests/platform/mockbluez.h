@@ -8,6 +8,9 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
@@ -23,6 +26,17 @@ class MockBluez
 public:
     MockBluez()
     {
+        // As on a desktop, the bus could start bluetoothd on a call to
+        // org.bluez; here such a start only leaves a mark (activations()).
+        QDir(m_services.path()).mkpath("dbus-1/services");
+        QFile service(m_services.filePath("dbus-1/services/org.bluez.service"));
+        if (service.open(QIODevice::WriteOnly))
+            service.write("[D-BUS Service]\nName=org.bluez\nExec=/bin/sh -c 'echo started >> " +
+                          m_services.filePath("activations").toUtf8() + "; exit 1'\n");
+        service.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", m_services.path());
+        m_bus.setProcessEnvironment(env);
         m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         if (!m_bus.waitForStarted() || !m_bus.waitForReadyRead(5000))
             return;
@@ -38,6 +52,12 @@ public:
     }
 
     bool busRunning() const { return !m_address.isEmpty(); }
+    // How often the bus was asked to start a BlueZ that was not running.
+    int activations() const
+    {
+        QFile marks(m_services.filePath("activations"));
+        return marks.open(QIODevice::ReadOnly) ? marks.readAll().count('\n') : 0;
+    }
     const QString &address() const { return m_address; }
 
     bool startBluez()
@@ -118,6 +138,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_services; // before the bus, which reads it
     QProcess m_bus;
     std::unique_ptr<QProcess> m_mock;
     QString m_address;

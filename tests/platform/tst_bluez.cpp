@@ -147,6 +147,7 @@ void TestBluez::bluezGoesAwayAndComesBack()
     QCOMPARE(pass(&notices), QJsonArray());
     QVERIFY(notices.isEmpty());
     QCOMPARE(log.count("org.bluez is not available"), 1); // once per change, not per pass
+    QCOMPARE(m_mock->activations(), 0); // a stopped bluetoothd is not started again by us
     QVERIFY(m_mock->startBluez());
     m_mock->addAdapter("hci0");
     addPairedDevices();
