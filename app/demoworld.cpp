@@ -24,12 +24,19 @@ std::shared_ptr<SimWorld> makeDemoWorld()
     // service): it shows with nothing ticked, and 监听 opens no channel.
     world->addHeadset(QStringLiteral("sim-earbuds-heron"), QStringLiteral("Heron Earbuds"));
     world->setBatteryLevel(QStringLiteral("sim-earbuds-heron"), 62);
+    // A headset close to empty: ticked for 托盘 and 监听, it falls to 20 %
+    // within a minute and to 10 % within another, and the desktop warns.
+    HeadsetOptions nearlyEmpty;
+    nearlyEmpty.level = 23;
+    auto emptying = world->addHeadset(QStringLiteral("sim-headset-wren"), QStringLiteral("Wren Headset"), nearlyEmpty);
 
     // One percent every four seconds, round again from 100 when empty.
     auto *drain = new QTimer(QCoreApplication::instance()); // owned by the application object
-    QObject::connect(drain, &QTimer::timeout, drain, [draining] {
-        const int level = draining->level();
-        draining->setLevel(level > 0 ? level - 1 : 100);
+    QObject::connect(drain, &QTimer::timeout, drain, [draining, emptying] {
+        for (const auto &headset : {draining, emptying}) {
+            const int level = headset->level();
+            headset->setLevel(level > 0 ? level - 1 : 100);
+        }
     });
     drain->start(4000);
     return world;

@@ -1,4 +1,5 @@
 #include "appmanager.h"
+#include "desktopnotifier.h"
 #include "mysystemtrayicon.h"
 
 #include "../app/configstore.h"
@@ -12,6 +13,7 @@
 
 AppManager::AppManager(QObject *parent)
     : QObject(parent),
+      m_notifier(new DesktopNotifier(this)),
       m_messages(std::make_shared<MessageBoxSink>()),
       m_configPath(ConfigStore::defaultPath()),
       m_serviceControl(std::make_unique<ServiceControl>(ServiceControl::system()))
@@ -97,6 +99,7 @@ void AppManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
     QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
     profile.insert(Key, value.toJsonValue());
     m_profiles.insert(Id, profile);
+    forgetUnwatched();
     saveConfig(m_profiles);
 }
 
@@ -105,19 +108,23 @@ void AppManager::updateDeviceProfiles(QString objstr)
     const QJsonObject map = QJsonDocument::fromJson(objstr.toUtf8()).object();
     qDebug() << "updateDeviceProfiles " << map;
     m_profiles = map;
+    forgetUnwatched();
     saveConfig(map);
 }
 
 void AppManager::registerDeviceToTrary(QString deviceId, QString deviceName)
 {
     qDebug() << "registerDeviceToTrary: " << deviceId;
+    m_names.insert(deviceId, deviceName);
     if (m_trayIcons.contains(deviceId))
         return;
     auto *icon = new MYSystemTrayIcon(deviceName); // owned here; deleted in unregisterDeviceFromTray
     // An icon added while the link runs shows the level already reported.
     const auto level = m_levels.constFind(deviceId);
-    if (level != m_levels.cend())
+    if (level != m_levels.cend()) {
         icon->updateBatteryValue(*level);
+        warnIfLow(deviceId, *level);
+    }
     icon->setVisible(true);
     m_trayIcons.insert(deviceId, icon);
 }
@@ -141,6 +148,36 @@ void AppManager::updateDeviceBatteryValue(QString deviceId, int value)
     const QPointer<MYSystemTrayIcon> icon = m_trayIcons.value(deviceId);
     if (icon)
         icon->updateBatteryValue(value);
+    warnIfLow(deviceId, value);
+}
+
+bool AppManager::watched(const QString &deviceId) const
+{
+    return m_profiles.value(deviceId).toObject().value(QStringLiteral("tray")).toBool();
+}
+
+// A device whose 托盘 box is unticked is no longer watched; ticked again,
+// a level that is still low warns again.
+void AppManager::forgetUnwatched()
+{
+    for (const QString &id : m_watch.devices()) {
+        if (!watched(id))
+            m_watch.forget(id);
+    }
+}
+
+void AppManager::warnIfLow(const QString &deviceId, int level)
+{
+    if (!watched(deviceId))
+        return;
+    const LowBatteryWatch::Warning warning = m_watch.levelChanged(deviceId, level);
+    if (warning == LowBatteryWatch::Warning::None)
+        return;
+    // The server runs elsewhere: the picture goes by its absolute path.
+    m_notifier->notify(deviceId, m_names.value(deviceId, deviceId), tr("电量低: ") + QString::number(level) + "%",
+                       QDir::current().absoluteFilePath(MYSystemTrayIcon::pictureFor(level)),
+                       warning == LowBatteryWatch::Warning::Critical ? DesktopNotifier::Urgency::Critical
+                                                                     : DesktopNotifier::Urgency::Normal);
 }
 
 void AppManager::clearTrayIcons()

@@ -7,13 +7,17 @@
 #include <QVariant>
 #include <memory>
 
+#include "lowbatterywatch.h"
+
+class DesktopNotifier;
 class MessageSink;
 class MYSystemTrayIcon;
 struct ServiceControl;
 
 // The native object behind the window: owns the per-device tray icons,
-// passes battery levels on to them, and saves the profile map whenever the
-// window reports a change of the user's choices.
+// passes battery levels on to them, warns through the desktop's
+// notifications when a device with 托盘 ticked runs low, and saves the
+// profile map whenever the window reports a change of the user's choices.
 class AppManager : public QObject
 {
     Q_OBJECT
@@ -49,7 +53,14 @@ public slots:
     void updateDeviceBatteryValue(QString deviceId, int value);
 
 private:
+    bool watched(const QString &deviceId) const;
+    void forgetUnwatched();
+    void warnIfLow(const QString &deviceId, int level);
+
     QMap<QString, QPointer<MYSystemTrayIcon>> m_trayIcons;
+    QMap<QString, QString> m_names; // of the devices that had a tray icon
+    LowBatteryWatch m_watch;
+    DesktopNotifier *m_notifier; // a child
     QMap<QString, int> m_levels; // the current level of each device that has one
     QJsonObject m_profiles;
     std::shared_ptr<MessageSink> m_messages;

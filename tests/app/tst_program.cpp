@@ -97,7 +97,7 @@ void TestProgram::showsTheWindowWithoutLooseFiles()
 {
     QTemporaryDir bare; // no qml/resource here: no icon, no font, still a window
     start(bare.path());
-    QTRY_COMPARE_WITH_TIMEOUT(m_program->cardsShown(), 4, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_program->cardsShown(), 5, 6000);
     // Drawn in software: no OpenGL driver is loaded for the whole session.
     QFile maps(QStringLiteral("/proc/%1/maps").arg(m_program->process().processId()));
     QVERIFY(maps.open(QIODevice::ReadOnly));

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QDBusPendingCallWatcher;
+
+// Notifications through the desktop's notification server
+// (org.freedesktop.Notifications on the session bus). Each device has at
+// most one on screen: each new one replaces the device's previous one, in
+// the order they were given. Without
+// a session bus or a server nothing is shown, the log says so once, and
+// nothing else changes; the next warning asks again, since a server may
+// start after us (both start at login). GUI thread only; nothing blocks.
+class DesktopNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Urgency : uchar { Low = 0, Normal = 1, Critical = 2 };
+
+    explicit DesktopNotifier(QObject *parent = nullptr);
+
+    // summary is plain text; it is escaped for servers that render markup.
+    void notify(const QString &deviceId, const QString &summary, const QString &body, const QString &iconPath,
+                Urgency urgency);
+
+private:
+    struct Note
+    {
+        QString summary, body, icon;
+        Urgency urgency;
+    };
+
+    void askCapabilities();
+    void send(const QString &deviceId, const Note &note);
+    void unavailable(const QString &why);
+
+    enum class Server { NotAsked, Asking, Known };
+    Server m_server = Server::NotAsked;
+    bool m_saidUnavailable = false;
+    bool m_markup = false;        // the server renders markup
+    QHash<QString, uint> m_ids;   // the server's id of each device's last notification
+    QHash<QString, QList<Note>> m_queued; // a device's notes that wait for an answer, in order
+    QHash<QString, bool> m_busy;  // a device's Notify call not yet answered
+};
