@@ -118,24 +118,33 @@ def untick():
     program.quit()
 
 
-def headset_off_on():
-    """The headset switched off (its controller powered off) and on again."""
+def switched_off_and_on(controller, level):
+    """A controller powered off and on again under a running program, with
+    the headset's baseband link given up before and held again after."""
     stack = Stack(2)
-    headset = stack.add_headset(1, [70])
+    headset = stack.add_headset(1, [level])
     program = Program({headset.path: (True, True)})
-    program.level_shown(headset.path, 70)
-    wait("Battery1 at 70", lambda: stack.battery(headset.path) == (70, OUR_SOURCE))
+    program.level_shown(headset.path, level)
+    wait(f"Battery1 at {level}", lambda: stack.battery(headset.path) == (level, OUR_SOURCE))
     off = now()
     headset.release_connection()
-    stack.power(1, False)
-    gone(stack, headset, program, off, "the headset switched off")
+    stack.power(controller, False)
+    program.wait_logged(f"updateDeviceBatteryValue {headset.path} -1", off, 15)
+    if controller == headset.index:
+        gone(stack, headset, program, off, "the headset switched off")
     on = now()
-    stack.power(1, True)
+    stack.power(controller, True)
     headset.hold_connection()
-    new_session(headset, on)
-    program.level_shown(headset.path, 70, on)
-    wait("Battery1 back at 70", lambda: stack.battery(headset.path) == (70, OUR_SOURCE))
+    new_session(headset, on, 30)
+    program.level_shown(headset.path, level, on)
+    wait(f"Battery1 back at {level}", lambda: stack.battery(headset.path) == (level, OUR_SOURCE))
     program.quit()
+
+
+def headset_off_on():
+    """The headset switched off (its controller powered off) and on again:
+    the gauge hidden and our Battery1 level withdrawn, then a new link."""
+    switched_off_and_on(1, 70)
 
 
 class BatteryProvider(dbus.service.Object):
@@ -194,21 +203,8 @@ def bluetoothd_restart():
 
 
 def adapter_off_on():
-    """The computer's adapter switched off and on."""
-    stack = Stack(2)
-    headset = stack.add_headset(1, [65])
-    program = Program({headset.path: (True, True)})
-    program.level_shown(headset.path, 65)
-    off = now()
-    headset.release_connection()
-    stack.power(0, False)
-    program.wait_logged(f"updateDeviceBatteryValue {headset.path} -1", off, 15)
-    on = now()
-    stack.power(0, True)
-    headset.hold_connection()
-    new_session(headset, on, 30)
-    program.level_shown(headset.path, 65, on)
-    program.quit()
+    """The computer's adapter switched off and on: the gauge hidden, then the level back."""
+    switched_off_and_on(0, 65)
 
 
 def two_headsets():

@@ -3,6 +3,7 @@
 // which comes up before Qt touches any bus; the Notify calls are read back
 // from the mock.
 #include "support/logcapture.h"
+#include "support/privatesessionbus.h"
 #include "ui/appmanager.h"
 #include "ui/mysystemtrayicon.h"
 
@@ -16,11 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 
 class TestNotifications : public QObject
 {
@@ -227,39 +225,17 @@ void TestNotifications::noServerChangesNothingElse()
     QCOMPARE(notifyCalls().at(0).value(3).toString(), QStringLiteral("Beta"));
 }
 
-// Starts a private session bus, then the tests. The bus starts no services
-// of its own: on a machine with a notification server installed, a call
-// would otherwise start the real one.
+// Starts a private session bus, then the tests.
 int main(int argc, char **argv)
 {
-    QTemporaryDir dir;
-    QFile config(dir.filePath("bus.conf"));
-    if (!config.open(QIODevice::WriteOnly))
-        return 1;
-    config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-    config.close();
-    const std::string command = "dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" +
-                                config.fileName().toStdString();
-    FILE *daemon = popen(command.c_str(), "r");
-    char address[512] = {0}, pid[32] = {0};
-    if (!daemon || !fgets(address, sizeof address, daemon) || !fgets(pid, sizeof pid, daemon)) {
+    PrivateSessionBus bus;
+    if (!bus.isRunning()) {
         std::fprintf(stderr, "cannot start a session bus\n");
         return 1;
     }
-    pclose(daemon);
-    std::string trimmed(address);
-    trimmed.erase(trimmed.find_last_not_of("\r\n") + 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", trimmed.c_str(), 1);
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        TestNotifications test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    kill(pid_t(std::atoi(pid)), SIGTERM);
-    return result;
+    QApplication app(argc, argv);
+    TestNotifications test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_notifications.moc"

@@ -2,6 +2,7 @@
 // StatusNotifierItem host: a private session bus with a watcher (see
 // sniwatcher.py) comes up before Qt touches any bus, and the icon's tool tip
 // is read back over D-Bus as a host reads it.
+#include "support/privatesessionbus.h"
 #include "ui/mysystemtrayicon.h"
 
 #include <QApplication>
@@ -84,23 +85,17 @@ void TestSniToolTip::titleIsThePlainName()
 // Starts a private session bus and the watcher, then the tests.
 int main(int argc, char **argv)
 {
-    FILE *daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-    char address[512] = {0}, pid[32] = {0};
-    if (!daemon || !fgets(address, sizeof address, daemon) || !fgets(pid, sizeof pid, daemon)) {
+    PrivateSessionBus bus;
+    if (!bus.isRunning()) {
         std::fprintf(stderr, "cannot start a session bus\n");
         return 1;
     }
-    pclose(daemon);
-    std::string trimmed(address);
-    trimmed.erase(trimmed.find_last_not_of("\r\n") + 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", trimmed.c_str(), 1);
     const std::string script = std::string(std::getenv("KESTROLUNE_SOURCE_DIR") ? std::getenv("KESTROLUNE_SOURCE_DIR") : ".")
                                + "/tests/ui/sniwatcher.py";
     FILE *watcher = popen(("exec /usr/bin/python3 " + script).c_str(), "r");
     char ready[16] = {0};
     if (!watcher || !fgets(ready, sizeof ready, watcher)) {
         std::fprintf(stderr, "the StatusNotifierWatcher did not start\n");
-        kill(pid_t(std::atoi(pid)), SIGTERM);
         return 1;
     }
 
@@ -110,7 +105,7 @@ int main(int argc, char **argv)
         TestSniToolTip test;
         result = QTest::qExec(&test, argc, argv);
     }
-    kill(pid_t(std::atoi(pid)), SIGTERM); // the watcher ends with its bus
+    bus.stop(); // the watcher ends with its bus
     pclose(watcher);
     return result;
 }
