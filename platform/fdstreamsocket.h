@@ -39,8 +39,7 @@ protected:
     virtual void onEndOfStream() {}
 
 private:
-    std::atomic<int> m_fd{-1}; // set by the link's thread, ended from any
-
+    std::atomic<int> m_fd{-1}; // set by the link's thread; close() may come from any
     int m_abortFd = -1;
     std::atomic<bool> m_aborted{false};
     QByteArray m_inBuffer;

@@ -1,6 +1,6 @@
 #include "batteryprovider.h"
-
 #include "bluezcall.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -199,9 +199,6 @@ class Headset:
 class Stack:
     def __init__(self, controllers):
         self.controllers = controllers
-        self.btvirt = subprocess.Popen(["btvirt", f"-l{controllers}"], stdout=open(f"{LOGS}/btvirt.log", "w"),
-                                       stderr=subprocess.STDOUT)
-        wait("btvirt's controllers", lambda: os.path.exists(f"/sys/class/bluetooth/hci{controllers - 1}"))
         self.bus = dbus.SystemBus()
         self.agent = Agent(self.bus, Agent.PATH)
         self.profiles = []
@@ -209,7 +206,25 @@ class Stack:
         self.links = []
         self.units = None
         self.bluetoothd = None
-        self.start_bluetoothd()
+        # The kernel gives an emulated controller 2 s to answer each step of
+        # its set-up; on a busy machine the guest may not run btvirt in time
+        # and the controller stays down. Then both start again.
+        for attempt in range(1, 4):
+            self.btvirt = subprocess.Popen(["btvirt", f"-l{controllers}"], stdout=open(f"{LOGS}/btvirt.log", "a"),
+                                           stderr=subprocess.STDOUT)
+            wait("btvirt's controllers", lambda: os.path.exists(f"/sys/class/bluetooth/hci{controllers - 1}"))
+            try:
+                self.start_bluetoothd()
+                return
+            except Failure as e:
+                if attempt == 3:
+                    raise
+                say(f"the controllers did not come up ({e}); btvirt and bluetoothd start again")
+                self.bluetoothd.kill()
+                self.bluetoothd.wait()
+                self.btvirt.kill()
+                self.btvirt.wait()
+                wait("btvirt's controllers gone", lambda: not os.listdir("/sys/class/bluetooth"))
 
     # -- bluetoothd
     def start_bluetoothd(self):
@@ -217,7 +232,7 @@ class Stack:
         self.bluetoothd = subprocess.Popen(["/usr/libexec/bluetooth/bluetoothd", "-n", "-E", "-d"],
                                            stdout=log, stderr=subprocess.STDOUT)
         wait("bluetoothd's adapters", lambda: all(f"/org/bluez/hci{i}" in self.objects()
-                                                  for i in range(self.controllers)))
+                                                  for i in range(self.controllers)), 10)
         manager = self.interface("/org/bluez", "org.bluez.AgentManager1")
         call(manager.RegisterAgent, Agent.PATH, "NoInputNoOutput")
         call(manager.RequestDefaultAgent, Agent.PATH)
