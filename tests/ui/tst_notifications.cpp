@@ -38,7 +38,8 @@ private:
     void stopServer();
     // The arguments of every Notify call the server got, in order.
     QList<QVariantList> notifyCalls() const;
-    std::unique_ptr<AppManager> watching(const QString &id, const QString &name, bool tray);
+    // An AppManager with one device; its tray icons go with it.
+    std::shared_ptr<AppManager> watching(const QString &id, const QString &name, bool tray);
 
     std::unique_ptr<QProcess> m_server;
     QTemporaryDir m_home;
@@ -104,9 +105,12 @@ QList<QVariantList> TestNotifications::notifyCalls() const
     return calls;
 }
 
-std::unique_ptr<AppManager> TestNotifications::watching(const QString &id, const QString &name, bool tray)
+std::shared_ptr<AppManager> TestNotifications::watching(const QString &id, const QString &name, bool tray)
 {
-    auto app = std::make_unique<AppManager>();
+    const std::shared_ptr<AppManager> app(new AppManager, [](AppManager *a) {
+        a->clearTrayIcons();
+        delete a;
+    });
     app->setConfigPath(m_home.filePath("kestrolune.json"));
     app->updateDeviceProfile(id, "tray", tray);
     app->updateDeviceProfile(id, "listen", true);
