@@ -9,7 +9,8 @@ import traceback
 import dbus
 import dbus.service
 
-from world import AG, HF, OUR_SOURCE, Failure, Profile, Program, Stack, call, check, now, say, wait
+from program import Program
+from world import AG, HF, OUR_SOURCE, Failure, Profile, Stack, call, check, now, say, wait
 
 
 def measure(name, seconds):
