@@ -34,7 +34,7 @@ void DesktopNotifier::notify(const QString &deviceId, const QString &summary, co
         m_queued[deviceId].append(note);
         return;
     case Server::Known:
-        if (m_busy.value(deviceId))
+        if (m_busy.contains(deviceId))
             m_queued[deviceId].append(note); // sent with the id the pending answer brings
         else
             send(deviceId, note);
@@ -70,7 +70,7 @@ void DesktopNotifier::send(const QString &deviceId, const Note &note)
     call << QStringLiteral("Kestrolune") << m_ids.value(deviceId, 0u) << note.icon
          << (m_markup ? note.summary.toHtmlEscaped() : note.summary) << note.body << QStringList() << hints
          << qint32(-1);
-    m_busy.insert(deviceId, true);
+    m_busy.insert(deviceId);
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, deviceId](QDBusPendingCallWatcher *w) {
         w->deleteLater();

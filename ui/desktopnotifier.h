@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QDBusPendingCallWatcher;
@@ -43,5 +44,5 @@ private:
     bool m_markup = false;        // the server renders markup
     QHash<QString, uint> m_ids;   // the server's id of each device's last notification
     QHash<QString, QList<Note>> m_queued; // a device's notes that wait for an answer, in order
-    QHash<QString, bool> m_busy;  // a device's Notify call not yet answered
+    QSet<QString> m_busy;          // devices whose Notify call is not answered yet
 };

@@ -177,16 +177,11 @@ class Headset:
         self.release_connection()
 
         def connected():
-            keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
             try:
-                keeper.bind((self.stack.address(self.index), 0))
-                keeper.settimeout(20)
-                keeper.connect((self.stack.address(0), 1))
+                return self.stack.sdp_channel(self.index, 0)
             except OSError as e:  # the link of a moment ago still going down
                 say(f"hci{self.index}: no L2CAP channel to the computer yet ({e})")
-                keeper.close()
                 return None
-            return keeper
         self.keeper = wait(f"hci{self.index}'s L2CAP channel to the computer", connected, 30, 1.0)
 
     def release_connection(self):
@@ -326,13 +321,22 @@ class Stack:
             wait(f"{path} disconnected after pairing", lambda: not self.connected(path), 30)
         return headset
 
+    def sdp_channel(self, a, b):
+        """An L2CAP channel from controller a to b's SDP server (PSM 1): it
+        holds the baseband link between them up while it is open."""
+        channel = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
+        try:
+            channel.bind((self.address(a), 0))
+            channel.settimeout(20)
+            channel.connect((self.address(b), 1))
+        except OSError:
+            channel.close()
+            raise
+        return channel
+
     def link(self, a, b):
-        """A baseband link between two controllers, held by an L2CAP channel."""
-        keeper = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_SEQPACKET, socket.BTPROTO_L2CAP)
-        keeper.bind((self.address(a), 0))
-        keeper.settimeout(20)
-        keeper.connect((self.address(b), 1))
-        self.links.append(keeper)
+        """A baseband link between two controllers, held open."""
+        self.links.append(self.sdp_channel(a, b))
 
     def connect(self, headset):
         headset.hold_connection()
