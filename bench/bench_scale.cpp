@@ -38,13 +38,15 @@ double cycleMs(platform::Bluetooth &bluetooth, int rounds)
 {
     QMap<QString, QDateTime> lastSeen;
     KnownLevels known;
+    LinkBackoff backoff;
     QJsonObject profiles;
     QVector<double> times;
     for (int r = 0; r < rounds + 1; ++r) {
         QElapsedTimer t;
         t.start();
         const QJsonArray records = enumeratePairedDevices(bluetooth, [](const QString &) {});
-        reconcileScan(records, profiles, lastSeen, QDateTime::currentDateTime(), [](const QString &) { return false; }, known);
+        reconcileScan(records, profiles, lastSeen, QDateTime::currentDateTime(), [](const QString &) { return false; }, known,
+                      backoff);
         if (r > 0)
             times << t.nsecsElapsed() / 1e6;
     }

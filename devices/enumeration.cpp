@@ -24,8 +24,11 @@ QJsonArray enumeratePairedDevices(platform::Bluetooth &bluetooth,
         return result;
     }
 
+    const QString heldBy = bluetooth.handsFreeHeldElsewhere();
     for (const platform::DeviceInfo &info : qAsConst(devices)) {
         QJsonObject record{{"Name", info.name}, {"Id", info.id}, {"Status", false}};
+        if (!heldBy.isEmpty())
+            record.insert("HandsFreeHeld", heldBy); // no link of ours while another program has the role
         if (info.batteryLevel >= 0)
             record.insert("Battery", info.batteryLevel); // the level the system already knows
         try {

@@ -67,14 +67,15 @@ void RFCManager::scanDevices()
         return;
     m_allLinks.removeAll(nullptr);
     const QVector<ScanStep> steps = reconcileScan(records, m_profiles, m_lastSeen, now,
-                                                  [this](const QString &id) { return hasLiveLink(id); }, m_known);
+                                                  [this](const QString &id) { return hasLiveLink(id); }, m_known,
+                                                  m_backoff);
     for (const ScanStep &step : steps) {
         switch (step.kind) {
         case ScanStep::Register:
             emit signal_registerToIndex(step.record);
             break;
         case ScanStep::StartLink:
-            startLink(step.deviceId, step.hostName, step.serviceName);
+            startLink(step.deviceId, step.hostName, step.serviceName, now);
             m_linkNames.insert(step.deviceId, step.name);
             if (step.tray)
                 emit signal_registerToTray(step.deviceId, step.name);
@@ -98,12 +99,19 @@ void RFCManager::scanDevices()
             m_linkNames.insert(step.deviceId, step.name);
             emit signal_registerToTray(step.deviceId, step.name);
             break;
+        case ScanStep::Advice: {
+            const QString id = step.deviceId;
+            const QString text = step.name;
+            QMetaObject::invokeMethod(this, [this, id, text] { setRowError(id, text); }, Qt::QueuedConnection);
+            break;
+        }
         }
     }
 }
 
 // Called with m_mutex held, on the registry's thread.
-void RFCManager::startLink(const QString &id, const QString &hostName, const QString &serviceName)
+void RFCManager::startLink(const QString &id, const QString &hostName, const QString &serviceName,
+                           const QDateTime &now)
 {
     // The link has no parent. It is deleted in this thread once its own
     // thread has finished, and only under m_mutex: disableDevice() looks the
@@ -111,10 +119,11 @@ void RFCManager::startLink(const QString &id, const QString &hostName, const QSt
     // the link cannot vanish between its look-up and its use there.
     auto *link = new RFCBase(id, hostName, serviceName, *m_bluetooth);
     const QPointer<RFCBase> guard(link);
-    connect(link, &QThread::finished, m_registryContext, [this, guard] {
+    connect(link, &QThread::finished, m_registryContext, [this, guard, id, now] {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (guard) {
             guard->wait();
+            m_backoff.ended(id, now, guard->readALevel());
             delete guard.data();
         }
     }, Qt::QueuedConnection);
@@ -175,6 +184,8 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
             // Also where the link has already ended: its icon stays no more.
             stopLinkLocked(action.deviceId);
             m_known.linked.remove(action.deviceId);
+            if (m_known.advised.remove(action.deviceId))
+                setRowError(action.deviceId, QString()); // the row asks for nothing any more
             emit signal_unregisterFromTray(action.deviceId);
             break;
         case ProfileAction::ShowTray:
@@ -187,6 +198,14 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
     }
 }
 
+void RFCManager::retryTickedLocked(const QJsonObject &before)
+{
+    // Ticking 监听 again starts afresh, whatever the earlier links did.
+    for (auto it = m_profiles.constBegin(); it != m_profiles.constEnd(); ++it)
+        if (profileFlag(m_profiles, it.key(), "listen") && !profileFlag(before, it.key(), "listen"))
+            m_backoff.reset(it.key());
+}
+
 void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -197,6 +216,7 @@ void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
     profile.insert(Key, value.toJsonValue());
     m_profiles.insert(Id, profile);
     applyProfileChange(before);
+    retryTickedLocked(before);
 }
 
 void RFCManager::updateDeviceProfiles(QString objstr)
@@ -206,17 +226,31 @@ void RFCManager::updateDeviceProfiles(QString objstr)
     const QJsonDocument document = QJsonDocument::fromJson(objstr.toUtf8());
     m_profiles = document.object();
     // Text that is no profile map empties the map but stops nothing.
-    if (document.isObject())
+    if (document.isObject()) {
         applyProfileChange(before);
+        retryTickedLocked(before);
+    }
 }
 
 void RFCManager::slot_recvErrorMsg(QString deviceId, QString errMsg)
 {
-    // A link that fails the same way at every scan cycle is logged once.
-    if (m_rowErrors.value(deviceId) != errMsg)
-        qDebug() << "slot_recvErrorMsg: " << deviceId << " " << errMsg;
-    m_rowErrors.insert(deviceId, errMsg);
-    emit signal_getErrorMessage(deviceId, errMsg);
+    setRowError(deviceId, errMsg);
+}
+
+void RFCManager::setRowError(const QString &deviceId, const QString &text)
+{
+    if (m_stopping.load())
+        return;
+    if (text.isEmpty()) {
+        if (!m_rowErrors.remove(deviceId))
+            return;
+    } else {
+        // A link that fails the same way at every scan cycle is logged once.
+        if (m_rowErrors.value(deviceId) != text)
+            qDebug() << "slot_recvErrorMsg: " << deviceId << " " << text;
+        m_rowErrors.insert(deviceId, text);
+    }
+    emit signal_getErrorMessage(deviceId, text);
 }
 
 void RFCManager::slot_recvBatteryLevel(QString deviceId, int value)

@@ -76,13 +76,17 @@ protected:
 private:
     void scanDevices();
     QJsonArray enumeratePairedDevices();
-    void startLink(const QString &id, const QString &hostName, const QString &serviceName);
+    void startLink(const QString &id, const QString &hostName, const QString &serviceName, const QDateTime &now);
     bool hasLiveLink(const QString &id) const;
     // Stops a device's link at once (its blocked waits end) and forgets it;
     // true when there was one. Called with m_mutex held.
     bool stopLinkLocked(const QString &id);
     // Acts on the running links after the profile map changed. m_mutex held.
     void applyProfileChange(const QJsonObject &before);
+    // Devices whose 监听 was just ticked get their next link at once. m_mutex held.
+    void retryTickedLocked(const QJsonObject &before);
+    // Puts words on a device's error marker, or clears it (empty). GUI thread.
+    void setRowError(const QString &deviceId, const QString &text);
 
     const std::shared_ptr<platform::Bluetooth> m_bluetooth;
     QJsonObject m_profiles;                     // guarded by m_mutex
@@ -92,6 +96,7 @@ private:
     QHash<QString, QString> m_rowErrors;        // the error each row shows; GUI thread only
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
     KnownLevels m_known;                        // m_mutex
+    LinkBackoff m_backoff;                      // m_mutex
     QPointer<QTimer> m_timer;
     int m_scanIntervalMs = kScanIntervalMs;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs

@@ -3,6 +3,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key)
 {
     const QJsonValue entry = profiles.value(deviceId);
@@ -15,7 +17,7 @@ bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QSt
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
                                 const std::function<bool(const QString &)> &hasLiveLink,
-                                KnownLevels &known)
+                                KnownLevels &known, LinkBackoff &backoff)
 {
     QVector<ScanStep> steps;
     QSet<QString> listed;
@@ -26,11 +28,13 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         const QJsonArray services = record.value("Services").toArray();
         const QString id = record.value("Id").toString();
         const QString name = record.value("Name").toString();
+        const QString heldBy = record.value("HandsFreeHeld").toString();
 
         if (!lastSeen.contains(id))
             steps.append({ScanStep::Register, record, id, name, {}, {}, false});
         lastSeen.insert(id, now);
         listed.insert(id);
+        backoff.noteConnected(id, connected);
 
         // While a link of ours runs, its reports are the row's level.
         const bool live = hasLiveLink(id);
@@ -52,26 +56,33 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         } else if (!fromSystem) {
             known.linked.remove(id);
         }
+        const auto handsFree = std::find_if(services.begin(), services.end(), [](const QJsonValue &s) {
+            return s.toObject().value("ServiceId").toString() == QLatin1String(kHandsFreeServiceId);
+        });
+        const bool advise = !fromSystem && !heldBy.isEmpty() && handsFree != services.end()
+            && profileFlag(profiles, id, "listen");
+        if (advise != known.advised.contains(id)) {
+            steps.append({ScanStep::Advice, {}, id, advise ? heldBy : QString(), {}, {}, false});
+            if (advise)
+                known.advised.insert(id);
+            else
+                known.advised.remove(id);
+        }
         if (fromSystem)
             continue; // its level comes without taking the hands-free channel
 
-        if (!connected && live) {
+        if ((!connected || !heldBy.isEmpty()) && live) {
             steps.append({ScanStep::StopLink, {}, id, name, {}, {}, false});
             continue;
         }
-        if (!connected || !profileFlag(profiles, id, "listen") || started.contains(id) || live)
+        if (!connected || !heldBy.isEmpty() || !profileFlag(profiles, id, "listen") || started.contains(id)
+            || live || handsFree == services.end() || !backoff.mayStart(id, now))
             continue;
-        for (const QJsonValue &s : services) {
-            const QJsonObject service = s.toObject();
-            if (service.value("ServiceId").toString() != QLatin1String(kHandsFreeServiceId))
-                continue;
-            steps.append({ScanStep::StartLink, {}, id, name,
-                          service.value("ConnectionHostName").toString(),
-                          service.value("ConnectionServiceName").toString(),
-                          profileFlag(profiles, id, "tray")});
-            started.insert(id);
-            break;
-        }
+        const QJsonObject service = handsFree->toObject();
+        steps.append({ScanStep::StartLink, {}, id, name, service.value("ConnectionHostName").toString(),
+                      service.value("ConnectionServiceName").toString(), profileFlag(profiles, id, "tray")});
+        started.insert(id);
+        backoff.started(id, now);
     }
 
     // Keys come out in ascending order. A device reported gone is forgotten,
@@ -85,6 +96,8 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
             steps.append({ScanStep::StopLink, {}, it.key(), {}, {}, {}, false});
         known.shown.remove(it.key());
         known.linked.remove(it.key());
+        known.advised.remove(it.key());
+        backoff.forget(it.key());
         steps.append({ScanStep::Unregister, {}, it.key(), {}, {}, {}, false});
         it = lastSeen.erase(it);
     }

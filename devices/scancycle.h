@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linkbackoff.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -18,6 +20,7 @@ struct ScanStep
         StopLink,   // a device with a link is not connected or no longer listed: deviceId
         Level,      // the level the system knows changed: deviceId, level (-1: no longer known)
         ShowTray,   // a listened device's level now comes from the system: deviceId, name
+        Advice,     // the row's error marker: deviceId, name (text; empty clears the marker)
     };
     Kind kind;
     QJsonObject record;
@@ -30,11 +33,12 @@ struct ScanStep
 };
 
 // What the scan cycles remember of the levels the system already knows
-// (a record's "Battery").
+// (a record's "Battery") and of the rows that say why no link of ours runs.
 struct KnownLevels
 {
     QMap<QString, int> shown; // the level last put on each device's row
     QSet<QString> linked;     // listened devices whose level comes from the system, not a link
+    QSet<QString> advised;    // listened devices whose row says who holds the hands-free channel
 };
 
 // The reconciliation of one scan cycle, free of threads and Bluetooth:
@@ -49,10 +53,15 @@ struct KnownLevels
 // link of ours runs for the device; a listened device with such a level
 // gets no link, and counts as linked for its tray icon, until the system
 // forgets the level.
+// Where another program holds the hands-free audio gateway (a record's
+// "HandsFreeHeld", the words for the row) no link of ours is started and a
+// running one is stopped: the desktop's audio comes first. A listened
+// device without a known level then gets those words on its row.
+// backoff spaces out the links of a device whose links keep failing.
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
                                 const std::function<bool(const QString &)> &hasLiveLink,
-                                KnownLevels &known);
+                                KnownLevels &known, LinkBackoff &backoff);
 
 // Whether a profile entry switches "listen" or "tray" on: only the JSON value
 // true in an object profile does.

@@ -124,6 +124,7 @@ void RFCBase::answer(const QByteArray &command)
     write(reply.text);
     if (reply.battery) {
         qDebug() << "rfcbase.cpp: " << m_deviceId << " " << *reply.battery;
+        m_readALevel.store(true);
         emit signal_sendBattery(m_deviceId, *reply.battery);
     } else if (!reply.ignoredReport.isEmpty()) {
         qDebug() << "rfcbase.cpp: " << m_deviceId << " battery report without a level ("

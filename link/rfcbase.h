@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QThread>
+#include <atomic>
 #include <memory>
 
 namespace platform {
@@ -27,6 +28,9 @@ public:
     // Asks the thread to quit and ends any wait on the stream at once, so the
     // thread finishes promptly. Used at program exit; callable from any thread.
     void stop();
+
+    // Whether the headset has reported a level on this link. Any thread.
+    bool readALevel() const { return m_readALevel.load(); }
 
 signals:
     void signal_error(QString deviceName, QString errorMsg);
@@ -56,4 +60,5 @@ private:
     const QString m_hostName;
     const QString m_serviceName;
     const QString m_deviceId;
+    std::atomic<bool> m_readALevel{false};
 };

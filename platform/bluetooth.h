@@ -49,6 +49,13 @@ public:
     // A new, unconnected stream socket.
     virtual std::unique_ptr<StreamSocket> createStreamSocket() = 0;
 
+    // Where another program (the desktop's audio system) holds the
+    // hands-free audio-gateway role, the words for a listened headset's row:
+    // what holds the channel and what to do. Links then leave every
+    // headset's hands-free channel to that program. Empty where none does.
+    // As the last pairedDevices() found it.
+    virtual QString handsFreeHeldElsewhere() { return {}; }
+
     // A level that one of the program's links read, for the rest of the
     // desktop to show; -1 when that link has ended. Never blocks. Systems
     // that take no levels from programs ignore it.

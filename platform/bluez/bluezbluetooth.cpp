@@ -1,6 +1,7 @@
 #include "bluezbluetooth.h"
 #include "bluezcall.h"
 #include "batteryprovider.h"
+#include "foreigngateway.h"
 #include "handsfreeprofile.h"
 #include "profilesocket.h"
 
@@ -27,7 +28,7 @@ QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &
 {
     static const QMap<QString, QSet<QString>> wanted{
         {kDevice, {"Address", "Alias", "Paired", "Connected", "UUIDs", "Adapter"}},
-        {kAdapter, {"Powered"}},
+        {kAdapter, {"Powered", "UUIDs"}},
         {kBattery, {"Percentage", "Source"}},
         {kBatteryManager, {}}, // only whether the adapter has one
     };
@@ -71,7 +72,7 @@ QMap<QString, QMap<QString, QVariantMap>> wantedProperties(const QDBusArgument &
 
 } // namespace
 
-BluezBluetooth::BluezBluetooth() = default;
+BluezBluetooth::BluezBluetooth() : m_gateway(std::make_shared<ForeignGateway>()) {}
 BluezBluetooth::~BluezBluetooth() = default;
 
 void BluezBluetooth::noteReachable(bool reachable, const QString &why)
@@ -113,9 +114,13 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     // Object paths sort adapters before their devices and keep a stable order.
     QVector<DeviceInfo> devices;
     QStringList managers;
+    bool gatewayRecord = false;
     for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
         if (it.value().contains(kBatteryManager))
             managers << it.key();
+        if (it.value().value(kAdapter).value(QStringLiteral("UUIDs")).toStringList().contains(
+                HandsFreeProfile::kLocalUuid, Qt::CaseInsensitive))
+            gatewayRecord = true;
         const QVariantMap device = it.value().value(kDevice);
         if (device.isEmpty() || !device.value(QStringLiteral("Paired")).toBool())
             continue;
@@ -129,7 +134,23 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     if (!m_battery)
         m_battery = std::make_unique<BatteryProvider>();
     m_battery->sync(reply.service(), managers);
+    m_gateway->noteRecord(gatewayRecord);
     return devices;
+}
+
+QString BluezBluetooth::handsFreeHeldElsewhere()
+{
+    const bool held = m_gateway->held();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (held != m_gatewayHeldLogged) {
+        m_gatewayHeldLogged = held;
+        if (held)
+            qWarning() << "BlueZ: another program, probably the desktop's audio system, holds the hands-free "
+                          "audio gateway; every headset's hands-free channel is left to it";
+        else
+            qInfo() << "BlueZ: the hands-free audio gateway is free; listened headsets are linked";
+    }
+    return held ? ForeignGateway::adviceText() : QString();
 }
 
 int BluezBluetooth::knownLevel(const QVariantMap &battery)
@@ -203,7 +224,7 @@ std::unique_ptr<StreamSocket> BluezBluetooth::createStreamSocket()
         // Made on first use, when the application (and its bus) exists.
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_profile)
-            m_profile = std::make_shared<HandsFreeProfile>();
+            m_profile = std::make_shared<HandsFreeProfile>(m_gateway);
         profile = m_profile;
     }
     return std::make_unique<ProfileSocket>(profile, [this](const QString &address) { return devicePathOf(address); });

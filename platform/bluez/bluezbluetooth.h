@@ -11,12 +11,14 @@
 namespace platform::bluez {
 
 class BatteryProvider;
+class ForeignGateway;
 class HandsFreeProfile;
 
 // Paired devices from BlueZ over the system D-Bus, with the battery levels
 // BlueZ knows; the levels our links read are given back to it. Hands-free streams come
-// through BlueZ's profile interface (or, where that is not to be had, the
-// kernel's RFCOMM sockets). One GetManagedObjects call per pass: the
+// through BlueZ's profile interface (or, where BlueZ has no profile manager,
+// the kernel's RFCOMM sockets), and never while another program holds the
+// hands-free audio-gateway role. One GetManagedObjects call per pass: the
 // per-device look-ups of a pass read the snapshot that pairedDevices() took.
 class BluezBluetooth : public Bluetooth
 {
@@ -29,6 +31,7 @@ public:
     QVector<RfcommService> rfcommServices(const QString &deviceId) override;
     std::unique_ptr<StreamSocket> createStreamSocket() override;
     void provideBatteryLevel(const QString &deviceId, int level) override;
+    QString handsFreeHeldElsewhere() override;
 
     static constexpr int kCallTimeoutMs = 5000;
 
@@ -44,6 +47,8 @@ private:
     int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
     std::shared_ptr<HandsFreeProfile> m_profile; // made with the first stream; m_mutex
     std::unique_ptr<BatteryProvider> m_battery;  // made with the first pass; m_mutex
+    const std::shared_ptr<ForeignGateway> m_gateway;
+    bool m_gatewayHeldLogged = false;            // m_mutex
 };
 
 } // namespace platform::bluez

@@ -1,6 +1,7 @@
 #include "handsfreeprofile.h"
 #include "bluezcall.h"
 #include "bluezerror.h"
+#include "foreigngateway.h"
 #include "profileendpoint.h"
 #include "profilesocket.h"
 
@@ -81,7 +82,8 @@ int PendingConnection::takeFd(std::optional<PlatformError> *error)
     return fd;
 }
 
-HandsFreeProfile::HandsFreeProfile() : m_endpoint(new ProfileEndpoint(*this))
+HandsFreeProfile::HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway)
+    : m_endpoint(new ProfileEndpoint(*this)), m_gateway(std::move(gateway))
 {
     m_thread.setObjectName(QStringLiteral("hands-free profile"));
     m_endpoint->moveToThread(&m_thread);
@@ -93,17 +95,12 @@ HandsFreeProfile::HandsFreeProfile() : m_endpoint(new ProfileEndpoint(*this))
 
 HandsFreeProfile::~HandsFreeProfile()
 {
-    QDBusConnection bus = QDBusConnection::systemBus();
     {
         std::unique_lock<std::mutex> lock(m_registerMutex);
-        if (!m_registeredWith.isEmpty() && QCoreApplication::instance()) {
-            QDBusMessage call = bluezCall(QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
-                                          QStringLiteral("UnregisterProfile"));
-            call << QVariant::fromValue(QDBusObjectPath(kObjectPath));
-            bus.call(call, QDBus::Block, 1000);
-        }
+        if (QCoreApplication::instance())
+            unregisterLocked();
     }
-    bus.unregisterObject(kObjectPath);
+    QDBusConnection::systemBus().unregisterObject(kObjectPath);
     m_thread.quit();
     m_thread.wait();
     delete m_endpoint; // its thread has ended: nothing runs in it any more
@@ -120,13 +117,15 @@ QString HandsFreeProfile::bluezOwner() const
         ? reply.arguments().first().toString() : QString();
 }
 
-HandsFreeProfile::Registration HandsFreeProfile::ensureRegistered()
+HandsFreeProfile::Registration HandsFreeProfile::acquire()
 {
     std::unique_lock<std::mutex> lock(m_registerMutex);
     // A BlueZ that restarted has forgotten us: the owner's name tells.
     const QString owner = bluezOwner();
-    if (!owner.isEmpty() && owner == m_registeredWith)
+    if (m_users > 0 && !owner.isEmpty() && owner == m_registeredWith) {
+        ++m_users;
         return Registration::Registered;
+    }
     m_registeredWith.clear();
 
     QDBusMessage call = bluezCall(QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
@@ -146,8 +145,12 @@ HandsFreeProfile::Registration HandsFreeProfile::ensureRegistered()
         outcome = Registration::Registered;
     else if (error == QLatin1String("org.bluez.Error.NotPermitted"))
         outcome = Registration::HeldElsewhere; // "UUID already registered"
-    if (outcome == Registration::Registered)
+    if (outcome == Registration::Registered) {
         m_registeredWith = owner;
+        ++m_users;
+    } else if (outcome == Registration::HeldElsewhere) {
+        m_gateway->noteRefused();
+    }
 
     if (m_lastLogged != outcome) {
         m_lastLogged = outcome;
@@ -155,12 +158,32 @@ HandsFreeProfile::Registration HandsFreeProfile::ensureRegistered()
             qInfo() << "BlueZ: hands-free profile registered; links connect through BlueZ";
         else if (outcome == Registration::HeldElsewhere)
             qWarning() << "BlueZ: another program, probably the desktop's audio system, holds the hands-free"
-                          " profile (" << reply.errorMessage() << "); links open their own RFCOMM channel";
+                          " profile (" << reply.errorMessage() << "); its headsets' channels are left to it";
         else
             qWarning() << "BlueZ: no profile manager (" << error << reply.errorMessage()
                        << "); links open their own RFCOMM channel";
     }
     return outcome;
+}
+
+void HandsFreeProfile::release()
+{
+    std::unique_lock<std::mutex> lock(m_registerMutex);
+    if (m_users == 0 || --m_users > 0)
+        return;
+    unregisterLocked();
+}
+
+void HandsFreeProfile::unregisterLocked()
+{
+    m_users = 0;
+    if (m_registeredWith.isEmpty())
+        return;
+    m_registeredWith.clear();
+    QDBusMessage call = bluezCall(QStringLiteral("/org/bluez"), QStringLiteral("org.bluez.ProfileManager1"),
+                                  QStringLiteral("UnregisterProfile"));
+    call << QVariant::fromValue(QDBusObjectPath(kObjectPath));
+    QDBusConnection::systemBus().call(call, QDBus::Block, kShortCallMs);
 }
 
 std::shared_ptr<PendingConnection> HandsFreeProfile::request(const QString &devicePath)

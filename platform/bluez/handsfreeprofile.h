@@ -11,6 +11,7 @@
 
 namespace platform::bluez {
 
+class ForeignGateway;
 class ProfileEndpoint;
 class ProfileSocket;
 
@@ -48,20 +49,26 @@ private:
 // hands the descriptor to our org.bluez.Profile1 object, which is served on a
 // thread of its own (the links block in their waits meanwhile). Only
 // connections that a link asked for are taken; any other is refused.
+// The UUID is held only while a link connects: a handed-over connection
+// outlives the registration, and the desktop's audio system can register
+// the role whenever it (re)starts.
 class HandsFreeProfile
 {
 public:
-    HandsFreeProfile();
+    explicit HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway);
     ~HandsFreeProfile(); // unregisters and stops the profile's thread
 
     HandsFreeProfile(const HandsFreeProfile &) = delete;
     HandsFreeProfile &operator=(const HandsFreeProfile &) = delete;
 
     enum class Registration { Registered, HeldElsewhere, Unavailable };
-    // Registers the profile with the BlueZ that runs now, unless that is done.
-    // HeldElsewhere: another program holds the UUID (the desktop's audio
-    // system); Unavailable: no profile manager (an older BlueZ) or no BlueZ.
-    Registration ensureRegistered();
+    // Registers the profile for one more connect, with the BlueZ that runs
+    // now, unless that is done. HeldElsewhere: another program holds the UUID
+    // (the desktop's audio system); Unavailable: no profile manager (an older
+    // BlueZ) or no BlueZ. Each Registered is matched by one release().
+    Registration acquire();
+    // The connect is over: the last one gives the UUID back.
+    void release();
 
     // Asks BlueZ to connect the device's hands-free unit. The outcome comes
     // in the returned connection; cancel() it when it is no longer wanted.
@@ -86,11 +93,14 @@ public:
 private:
     void startConnect(const QString &devicePath, const std::shared_ptr<PendingConnection> &pending);
     QString bluezOwner() const;
+    void unregisterLocked(); // with m_registerMutex held
 
     QThread m_thread;
     ProfileEndpoint *m_endpoint; // lives in m_thread; deleted once it has stopped
+    const std::shared_ptr<ForeignGateway> m_gateway;
     std::mutex m_registerMutex;
     QString m_registeredWith;                 // BlueZ's unique bus name; m_registerMutex
+    int m_users = 0;                          // connects under way; m_registerMutex
     std::optional<Registration> m_lastLogged; // m_registerMutex
     std::mutex m_mutex;
     QMap<QString, std::shared_ptr<PendingConnection>> m_pending; // by device path; m_mutex

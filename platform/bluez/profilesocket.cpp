@@ -1,8 +1,10 @@
 #include "profilesocket.h"
+#include "foreigngateway.h"
 #include "handsfreeprofile.h"
 
 #include <QUuid>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,29 +22,23 @@ ProfileSocket::~ProfileSocket()
     m_profile->detach(this); // before the descriptor is closed
 }
 
-QString ProfileSocket::heldElsewhereText(const QString &error)
-{
-    return QStringLiteral("The desktop's audio system provides hands-free support and holds the headset's "
-                          "hands-free channel. To leave the channel to Kestrolune, switch the audio system's "
-                          "hands-free roles off as the README says under \"Real Bluetooth on Linux\", then "
-                          "reconnect the headset. (%1)").arg(error);
-}
-
 void ProfileSocket::connect(const QString &hostName, const QString &serviceName, ProtectionLevel level)
 {
     if (QUuid(serviceName) != QUuid(HandsFreeProfile::kRemoteUuid))
         return RfcommSocket::connect(hostName, serviceName, level);
-    switch (m_profile->ensureRegistered()) {
-    case HandsFreeProfile::Registration::Registered:
+    switch (m_profile->acquire()) {
+    case HandsFreeProfile::Registration::Registered: {
+        struct Release {
+            HandsFreeProfile &profile;
+            ~Release() { profile.release(); }
+        } release{*m_profile};
         return connectThroughBlueZ(hostName);
+    }
     case HandsFreeProfile::Registration::Unavailable:
         return RfcommSocket::connect(hostName, serviceName, level);
     case HandsFreeProfile::Registration::HeldElsewhere:
-        try {
-            RfcommSocket::connect(hostName, serviceName, level);
-        } catch (const PlatformError &e) {
-            throw PlatformError(e.code(), heldElsewhereText(e.message()));
-        }
+        // The desktop's audio system comes first: no channel of our own beside it.
+        throw PlatformError(codeForErrno(EBUSY), ForeignGateway::adviceText());
     }
 }
 

@@ -12,9 +12,9 @@ namespace platform::bluez {
 class HandsFreeProfile;
 
 // A link's stream. To the hands-free service it connects through BlueZ's
-// profile interface; where another program holds the profile, or BlueZ has
-// no profile manager, and for every other service it opens its own RFCOMM
-// channel, as RfcommSocket does.
+// profile interface, and not at all where another program holds the
+// profile; where BlueZ has no profile manager, and for every other service,
+// it opens its own RFCOMM channel, as RfcommSocket does.
 class ProfileSocket : public RfcommSocket
 {
 public:
@@ -27,9 +27,6 @@ public:
     // BlueZ ends the connection (the headset is going, or BlueZ stops): the
     // next load fails as a broken stream does. Any thread.
     void endByBlueZ();
-
-    // The row's words where the desktop's audio system holds the profile.
-    static QString heldElsewhereText(const QString &error);
 
 protected:
     void onEndOfStream() override;

@@ -25,17 +25,20 @@ private slots:
     void levelsTheSystemKnows_data();
     void levelsTheSystemKnows();
     void profileChangesActOnRunningLinks();
+    void anotherProgramsGatewayGetsNoLinkOfOurs();
+    void failingLinksBackOff();
 
 private:
-    QVector<ScanStep> cycle(const QJsonArray &records, const QJsonObject &profiles = {})
+    QVector<ScanStep> cycle(const QJsonArray &records, const QJsonObject &profiles = {},
+                            const QDateTime &now = QDateTime::currentDateTime())
     {
-        return reconcileScan(records, profiles, m_lastSeen, QDateTime::currentDateTime(),
-                             [this](const QString &id) { return m_live.contains(id); }, m_known);
+        return reconcileScan(records, profiles, m_lastSeen, now,
+                             [this](const QString &id) { return m_live.contains(id); }, m_known, m_backoff);
     }
     static QString kinds(const QVector<ScanStep> &steps)
     {
         QStringList out;
-        static const char *const names[] = {"reg", "link", "gone", "stop", "level", "tray"};
+        static const char *const names[] = {"reg", "link", "gone", "stop", "level", "tray", "advice"};
         for (const ScanStep &s : steps)
             out << QStringLiteral("%1:%2").arg(names[s.kind],
                                                s.kind == ScanStep::Register ? s.record.value("Id").toString() : s.deviceId)
@@ -46,6 +49,7 @@ private:
     QMap<QString, QDateTime> m_lastSeen;
     QSet<QString> m_live;
     KnownLevels m_known;
+    LinkBackoff m_backoff;
 };
 
 namespace {
@@ -62,6 +66,11 @@ QJsonObject withLevel(QJsonObject record, int level)
     record.insert("Battery", level);
     return record;
 }
+QJsonObject heldElsewhere(QJsonObject record)
+{
+    record.insert("HandsFreeHeld", "held by the audio system");
+    return record;
+}
 QJsonObject profile(const QString &json)
 {
     return QJsonDocument::fromJson(json.toUtf8()).object();
@@ -73,6 +82,7 @@ void TestScanCycle::init()
     m_lastSeen.clear();
     m_live.clear();
     m_known = {};
+    m_backoff = {};
 }
 
 void TestScanCycle::newDevicesAreRegisteredInOrder()
@@ -249,6 +259,71 @@ void TestScanCycle::levelsTheSystemKnows()
         const QString steps = kinds(cycle({record}, profile(profiles)));
         QCOMPARE(steps, (i == 0 ? QStringList{"reg:x", expected[i]} : QStringList{expected[i]}).join(' ').trimmed());
     }
+}
+
+// While another program holds the hands-free gateway: no link of ours, a
+// running one stops, and a listened device without a known level says why
+// on its row until the gateway is free, the level known or 监听 unticked.
+void TestScanCycle::anotherProgramsGatewayGetsNoLinkOfOurs()
+{
+    const QJsonObject listened = profile(R"({"x": {"listen": true, "tray": true}})");
+    QCOMPARE(kinds(cycle({device("x")}, listened)), QStringLiteral("reg:x link:x"));
+    m_live.insert("x");
+    const QVector<ScanStep> held = cycle({heldElsewhere(device("x"))}, listened);
+    QCOMPARE(kinds(held), QStringLiteral("advice:x stop:x"));
+    QCOMPARE(held[0].name, QStringLiteral("held by the audio system"));
+    m_live.clear();
+    QCOMPARE(kinds(cycle({heldElsewhere(device("x"))}, listened)), QString()); // said once
+    QCOMPARE(kinds(cycle({heldElsewhere(device("x", false))}, listened)), QString());
+    // The audio system's level reaches BlueZ: the level, no advice.
+    const QVector<ScanStep> known = cycle({heldElsewhere(withLevel(device("x"), 40))}, listened);
+    QCOMPARE(kinds(known), QStringLiteral("level:x=40 tray:x advice:x"));
+    QVERIFY(known[2].name.isEmpty());
+    QCOMPARE(kinds(cycle({heldElsewhere(device("x"))}, listened)), QStringLiteral("level:x=-1 advice:x"));
+    QCOMPARE(kinds(cycle({heldElsewhere(device("x"))}, profile(R"({"x": {"tray": true}})"))),
+             QStringLiteral("advice:x"));
+    // Free again: linked at once.
+    QCOMPARE(kinds(cycle({device("x")}, listened)), QStringLiteral("link:x"));
+    // Devices without the hands-free service or not listened are never advised.
+    QCOMPARE(kinds(cycle({heldElsewhere(device("y", true, {})), heldElsewhere(device("z"))}, listened)),
+             QStringLiteral("reg:y reg:z gone:x"));
+}
+
+// A device whose links keep failing is tried again after 3, 6, 12 ... s, at
+// most a minute apart; a level, reconnecting or ticking again start afresh.
+void TestScanCycle::failingLinksBackOff()
+{
+    QCOMPARE(LinkBackoff::delayMs(0), 0);
+    QCOMPARE(LinkBackoff::delayMs(1), 3000);
+    QCOMPARE(LinkBackoff::delayMs(4), 24000);
+    QCOMPARE(LinkBackoff::delayMs(6), 60000);
+    QCOMPARE(LinkBackoff::delayMs(1000), 60000);
+
+    const QJsonObject listened = profile(R"({"x": {"listen": true}})");
+    const QDateTime t0 = QDateTime::currentDateTime();
+    QStringList startedAt;
+    for (int s = 0; s <= 300; s += 3) { // five minutes of cycles, every link failing at once
+        const QDateTime now = t0.addSecs(s);
+        if (kinds(cycle({device("x")}, listened, now)).contains("link:x")) {
+            startedAt << QString::number(s);
+            m_backoff.ended("x", now, false);
+        }
+    }
+    QCOMPARE(startedAt.join(' '), QStringLiteral("0 3 9 21 45 93 153 213 273"));
+
+    // The device connects again: the next cycle links it.
+    const QDateTime later = t0.addSecs(301);
+    QCOMPARE(kinds(cycle({device("x", false)}, listened, later)), QString());
+    QCOMPARE(kinds(cycle({device("x")}, listened, later.addSecs(1))), QStringLiteral("link:x"));
+    m_backoff.ended("x", later.addSecs(1), false);
+    QCOMPARE(kinds(cycle({device("x")}, listened, later.addSecs(2))), QString());
+    // The end of an older link changes nothing; one that read a level starts afresh.
+    m_backoff.ended("x", t0, false);
+    QCOMPARE(kinds(cycle({device("x")}, listened, later.addSecs(4))), QStringLiteral("link:x"));
+    m_backoff.ended("x", later.addSecs(4), true);
+    QCOMPARE(kinds(cycle({device("x")}, listened, later.addSecs(5))), QStringLiteral("link:x"));
+    m_backoff.reset("x"); // ticked again
+    QVERIFY(m_backoff.mayStart("x", later.addSecs(5)));
 }
 
 QTEST_GUILESS_MAIN(TestScanCycle)

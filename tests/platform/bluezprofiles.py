@@ -2,7 +2,9 @@
 
 python3-dbusmock's bluez5 template, plus:
 - RegisterProfile and UnregisterProfile that remember who holds which UUID
-  and refuse a second holder ("UUID already registered"), as BlueZ does;
+  and refuse a second holder ("UUID already registered"), as BlueZ does; a
+  holder that is not only a client has a service record, whose UUID the
+  adapters then list; ProfileCalls tells who called them, in order;
 - Device1.ConnectProfile, which makes a socket pair, keeps one end for a
   simulated headset and hands the other to the holder's NewConnection;
 - org.bluez.Mock methods to take the headset's end (TakeHeadsetEnd), to make
@@ -43,6 +45,7 @@ replies = {}     # device path -> '' (accepted) or the error name of the last ha
 kept = {}        # device path -> [BlueZ's own copies of the ends it handed over]
 providers = []   # (bus name, root) of each registered battery provider
 mirrored = set() # devices whose Battery1 mirrors a provider's object
+calls = []       # 'Register <sender> <uuid> <outcome>' and 'Unregister <sender>', in order
 BATTERY = 'org.bluez.Battery1'
 BATTERY_MANAGER = 'org.bluez.BatteryProviderManager1'
 
@@ -61,24 +64,45 @@ def holder(uuid):
     return entry
 
 
+def list_record(uuid, listed):
+    '''A registered service record shows in every adapter's UUIDs.'''
+    for obj in mockobject.objects.values():
+        adapter = obj.props.get('org.bluez.Adapter1')
+        if adapter is None:
+            continue
+        uuids = [u for u in adapter['UUIDs'] if str(u) != uuid] + ([uuid] if listed else [])
+        adapter['UUIDs'] = dbus.Array(uuids, signature='s', variant_level=1)
+
+
 @dbus.service.method(PROFILE_MANAGER, in_signature='osa{sv}', sender_keyword='sender')
-def RegisterProfile(_self, path, uuid, _options, sender=None):
+def RegisterProfile(_self, path, uuid, options, sender=None):
     uuid = str(uuid).lower()
     entry = holder(uuid)
-    if entry == (sender, str(path)):
+    outcome = 'AlreadyExists' if entry == (sender, str(path)) else 'NotPermitted' if entry else 'ok'
+    calls.append(f'Register {sender} {uuid} {outcome}')
+    if outcome == 'AlreadyExists':
         raise dbus.exceptions.DBusException('Already Exists', name='org.bluez.Error.AlreadyExists')
-    if entry:
+    if outcome == 'NotPermitted':
         raise dbus.exceptions.DBusException('UUID already registered', name='org.bluez.Error.NotPermitted')
     holders[uuid] = (sender, str(path))
+    if str(options.get('Role', '')) != 'client':
+        list_record(uuid, True)
 
 
 @dbus.service.method(PROFILE_MANAGER, in_signature='o', sender_keyword='sender')
 def UnregisterProfile(_self, path, sender=None):
+    calls.append(f'Unregister {sender}')
     for uuid, entry in list(holders.items()):
         if entry == (sender, str(path)):
             del holders[uuid]
+            list_record(uuid, False)
             return
     raise dbus.exceptions.DBusException('Does Not Exist', name='org.bluez.Error.DoesNotExist')
+
+
+@dbus.service.method(MOCK, in_signature='', out_signature='as')
+def ProfileCalls(_self):
+    return dbus.Array(calls, signature='s')
 
 
 def hand_over(device_path, uuid):

@@ -1,6 +1,7 @@
 #include "devices/enumeration.h"
 #include "link/rfcbase.h"
 #include "platform/bluez/bluezbluetooth.h"
+#include "platform/bluez/foreigngateway.h"
 #include "platform/bluez/rfcommsocket.h"
 #include "support/logcapture.h"
 #include "support/programdriver.h"
@@ -34,6 +35,7 @@ private slots:
     void connectionStateFollowsTheDevice();
     void handsFreeServiceRecord();
     void adapterOffMeansRadioOff();
+    void anotherProgramsGatewayCountsAsHeldForAWhile();
     void bluezGoesAwayAndComesBack();
     void errorMapping();
     void streamWithoutKernelSupportFailsClearly();
@@ -231,6 +233,33 @@ void TestBluez::programShowsTheMockedDevices()
     QTRY_COMPARE_WITH_TIMEOUT(program.cardsShown(), 3, 8000);
     program.click(320, 435);
     QVERIFY(program.exitsWith(0));
+}
+
+// Another program's audio-gateway record on the adapters means held; once
+// seen, the role stays held a while after it went (a restarting audio
+// service must find it free), and a refused registration counts the same.
+void TestBluez::anotherProgramsGatewayCountsAsHeldForAWhile()
+{
+    platform::bluez::ForeignGateway gateway(300);
+    QVERIFY(!gateway.held());
+    gateway.noteRecord(false);
+    QVERIFY(!gateway.held());
+    gateway.noteRecord(true);
+    QVERIFY(gateway.held());
+    gateway.noteRecord(false);
+    QVERIFY(gateway.held()); // the gap of a restart
+    QTRY_VERIFY_WITH_TIMEOUT(!gateway.held(), 2000);
+    gateway.noteRefused();
+    QVERIFY(gateway.held());
+    QTRY_VERIFY_WITH_TIMEOUT(!gateway.held(), 2000);
+
+    // The pass reads the record from the adapters.
+    m_bluetooth->pairedDevices();
+    QVERIFY(m_bluetooth->handsFreeHeldElsewhere().isEmpty());
+    m_mock->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "UUIDs",
+                        QStringList{"00001200-0000-1000-8000-00805f9b34fb", "0000111F-0000-1000-8000-00805F9B34FB"});
+    m_bluetooth->pairedDevices();
+    QVERIFY(m_bluetooth->handsFreeHeldElsewhere().contains("README"));
 }
 
 QTEST_GUILESS_MAIN(TestBluez)

@@ -34,16 +34,21 @@ private slots:
     void endingALinkFreesTheHeadsetsChannel();
     void profileConnectFailures_data();
     void profileConnectFailures();
-    void fallsBackWhereTheAudioSystemHoldsTheProfile();
+    void profileIsHeldOnlyWhileALinkConnects();
+    void leavesTheChannelToTheAudioSystem();
     void passReadsTheLevelsBlueZKnows();
     void programFollowsAHeadsetThroughBlueZ();
     void programShowsLevelsBlueZKnows();
-    void programFallsBackAndSaysSo();
+    void programLeavesTheChannelToTheAudioSystem();
 
 private:
     QJsonArray pass() { return enumeratePairedDevices(*m_bluetooth, [](const QString &) {}); }
     QString addHandsFreeHeadset();
     RFCBase *startLink(const QString &devicePath);
+    // Another program takes the audio-gateway UUID, with or without a
+    // service record; the error name, empty when it got it.
+    QString registerAudioSystem(bool withRecord);
+    QStringList calls() { return m_mock->mock("ProfileCalls", {}).arguments().value(0).toStringList(); }
     bool startProgram(ProgramDriver &program, const QTemporaryDir &home);
     // The levels the registered battery providers give, by device.
     QVariantMap readBack()
@@ -121,6 +126,17 @@ QString TestBluezLinks::addHandsFreeHeadset()
     return path;
 }
 
+QString TestBluezLinks::registerAudioSystem(bool withRecord)
+{
+    // On a connection of its own, as another program's would be.
+    QDBusConnection other = QDBusConnection::connectToBus(m_mock->address(), "audio-system");
+    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
+                                                       "RegisterProfile");
+    call << QVariant::fromValue(QDBusObjectPath("/audio/stack")) << "0000111f-0000-1000-8000-00805f9b34fb"
+         << QVariantMap{{"Role", withRecord ? "server" : "client"}};
+    return other.call(call).errorName();
+}
+
 RFCBase *TestBluezLinks::startLink(const QString &devicePath)
 {
     auto *link = new RFCBase(devicePath, kAddressA, "{" + kHandsFree + "}", *m_bluetooth);
@@ -143,16 +159,6 @@ void TestBluezLinks::handsFreeLinkThroughTheProfile()
     headset.session.setLevel(41);
     QTRY_COMPARE(levels.count(), 2);
     QCOMPARE(levels.at(1).at(1).toInt(), 41);
-
-    // A connection that nobody asked for is refused and closed.
-    m_mock->mock("OfferConnection", {path});
-    QTRY_COMPARE(m_mock->mock("HandOverReply", {path}).arguments().value(0).toString(),
-                 QStringLiteral("org.bluez.Error.Rejected"));
-    const int offered = m_mock->takeHeadsetEnd(path, 5000);
-    QVERIFY(offered >= 0);
-    char byte;
-    QCOMPARE(::read(offered, &byte, 1), ssize_t(0)); // closed by the program
-    ::close(offered);
 
     // BlueZ ends the connection: the link ends as when the headset goes.
     m_mock->mock("DisconnectDevice", {"hci0", kAddressA});
@@ -210,27 +216,77 @@ void TestBluezLinks::profileConnectFailures()
     QTRY_VERIFY(link.isNull());
 }
 
-void TestBluezLinks::fallsBackWhereTheAudioSystemHoldsTheProfile()
+// The profile is registered only while a link connects: the desktop's audio
+// system can register it whenever it starts, also while our links run.
+void TestBluezLinks::profileIsHeldOnlyWhileALinkConnects()
 {
-    // The desktop's audio system got there first.
-    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
-                                                       "RegisterProfile");
-    call << QVariant::fromValue(QDBusObjectPath("/audio/stack")) << "0000111f-0000-1000-8000-00805f9b34fb"
-         << QVariantMap();
-    QCOMPARE(MockBluez::bus().call(call).type(), QDBusMessage::ReplyMessage);
     const QString path = addHandsFreeHeadset();
+    const QString waiting = m_mock->addDevice("hci0", "AA:BB:CC:DD:EE:02", "Beta", true);
+    m_mock->setProperty(waiting, "org.bluez.Device1", "UUIDs", QStringList{kHandsFree});
+    m_mock->connectDevice("hci0", "AA:BB:CC:DD:EE:02", true);
+    m_mock->mock("SetConnectBehaviour", {waiting, "silent"});
+    pass();
+    auto *slow = new RFCBase(waiting, "AA:BB:CC:DD:EE:02", "{" + kHandsFree + "}", *m_bluetooth);
+    QPointer<RFCBase> slowLink = slow;
+    connect(slow, &QThread::finished, slow, &QObject::deleteLater);
+    slow->start();
+    const QString me = MockBluez::bus().baseService();
+    QTRY_COMPARE(calls(), QStringList{"Register " + me + " 0000111f-0000-1000-8000-00805f9b34fb ok"});
+
+    // A connection that no link asked for is refused and closed.
+    m_mock->mock("OfferConnection", {path});
+    QTRY_COMPARE(m_mock->mock("HandOverReply", {path}).arguments().value(0).toString(),
+                 QStringLiteral("org.bluez.Error.Rejected"));
+    const int offered = m_mock->takeHeadsetEnd(path, 5000);
+    QVERIFY(offered >= 0);
+    char byte;
+    QCOMPARE(::read(offered, &byte, 1), ssize_t(0)); // closed by the program
+    ::close(offered);
+    slowLink->stop();
+    QTRY_VERIFY(slowLink.isNull());
+    QCOMPARE(calls().size(), 2);
+    QCOMPARE(calls().last(), "Unregister " + me); // the last connect gave it back
+
+    QPointer<RFCBase> link = startLink(path);
+    QSignalSpy levels(link.data(), &RFCBase::signal_sendBattery);
+    const int end = m_mock->takeHeadsetEnd(path, 5000);
+    QVERIFY(end >= 0);
+    Headset headset(end);
+    QTRY_COMPARE(levels.count(), 1);
+    QTRY_COMPARE(calls().size(), 4);
+    QCOMPARE(calls().last(), "Unregister " + me);
+    // The audio system starts while our link runs: it gets the profile, and
+    // the link goes on over the connection it was handed.
+    QCOMPARE(registerAudioSystem(true), QString());
+    headset.session.setLevel(41);
+    QTRY_COMPARE(levels.count(), 2);
+    QCOMPARE(levels.at(1).at(1).toInt(), 41);
+    link->stop();
+    QTRY_VERIFY(link.isNull());
+}
+
+void TestBluezLinks::leavesTheChannelToTheAudioSystem()
+{
+    // The desktop's audio system got there first, as a client without a
+    // service record: only BlueZ's refusal shows it.
+    QCOMPARE(registerAudioSystem(false), QString());
+    const QString path = addHandsFreeHeadset();
+    QVERIFY(m_bluetooth->handsFreeHeldElsewhere().isEmpty());
     LogCapture log;
     for (int attempt = 0; attempt < 2; ++attempt) {
         QPointer<RFCBase> link = startLink(path);
         QSignalSpy errors(link.data(), &RFCBase::signal_error);
-        // Our own RFCOMM channel instead, which this machine's kernel may not offer.
-        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 60000);
-        QVERIFY(errors.at(0).at(1).toString().startsWith("The desktop's audio system provides hands-free support"));
+        // No RFCOMM channel of our own beside it: the row's advice, at once.
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 3000);
+        QVERIFY(errors.at(0).at(1).toString().startsWith("The desktop's audio system holds the hands-free"));
         QVERIFY(errors.at(0).at(1).toString().contains("README"));
         QTRY_VERIFY(link.isNull());
     }
     QCOMPARE(log.count("holds the hands-free profile"), 1);
     QCOMPARE(m_mock->takeHeadsetEnd(path), -1); // BlueZ was not asked
+    // Refused once, the role counts as held: the scan cycles start no link.
+    QCOMPARE(pass()[0].toObject().value("HandsFreeHeld").toString(), m_bluetooth->handsFreeHeldElsewhere());
+    QVERIFY(!m_bluetooth->handsFreeHeldElsewhere().isEmpty());
 }
 
 void TestBluezLinks::programFollowsAHeadsetThroughBlueZ()
@@ -336,15 +392,11 @@ void TestBluezLinks::programShowsLevelsBlueZKnows()
     QCOMPARE(log.count("no battery provider manager"), 1);
 }
 
-void TestBluezLinks::programFallsBackAndSaysSo()
+void TestBluezLinks::programLeavesTheChannelToTheAudioSystem()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("needs an X server");
-    QDBusMessage call = QDBusMessage::createMethodCall("org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
-                                                       "RegisterProfile");
-    call << QVariant::fromValue(QDBusObjectPath("/audio/stack")) << "0000111f-0000-1000-8000-00805f9b34fb"
-         << QVariantMap();
-    QCOMPARE(MockBluez::bus().call(call).type(), QDBusMessage::ReplyMessage); // the audio system's
+    QCOMPARE(registerAudioSystem(true), QString()); // with its service record, as PipeWire registers
     const QString path = addHandsFreeHeadset();
     QTemporaryDir home;
     QFile config(home.filePath("kestrolune.json"));
@@ -356,8 +408,11 @@ void TestBluezLinks::programFallsBackAndSaysSo()
     QByteArray log;
     QTRY_VERIFY_WITH_TIMEOUT((log = program.errorOutput())
                                  .contains("slot_recvErrorMsg:  \"" + path.toUtf8()
-                                           + "\"   \"The desktop's audio system provides hands-free support"),
+                                           + "\"   \"The desktop's audio system holds the hands-free"),
                              10000);
+    QTest::qWait(2 * RFCManager::kScanIntervalMs);
+    QCOMPARE(calls().size(), 1); // the audio system's own registration, nothing of ours
+    QCOMPARE(m_mock->takeHeadsetEnd(path), -1);
     program.click(320, 435);
     QVERIFY(program.exitsWith(0));
 }

@@ -227,9 +227,44 @@ def two_headsets():
     program.quit()
 
 
+def explore():
+    """Exploration (temporary)."""
+    import subprocess, time
+    from world import Desktop, RfcommTable, BusWatch
+    stack = Stack(2)
+    watch = BusWatch(stack.bus)
+    desktop = Desktop()
+    try:
+        wait("gateway listed", stack.gateway_listed, 20)
+        say("gateway listed")
+    except Failure as e:
+        say(str(e))
+    say(f"hci0 UUIDs {[str(u) for u in stack.prop('/org/bluez/hci0', 'org.bluez.Adapter1', 'UUIDs')]}")
+    headset = stack.add_headset(1, [64, 50])
+    table = RfcommTable(stack, headset)
+    t = now()
+    wait("10 s", lambda: now() - t > 10, 4)
+    say(f"sessions after link: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
+    try:
+        headset.dial()
+    except Exception as e:
+        say(f"dial failed {e!r}")
+    t = now()
+    wait("10 s", lambda: now() - t > 10, 4)
+    say(f"sessions after dial: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
+    say(f"objects: {stack.objects().get(dbus.ObjectPath(headset.path), {}).keys()}")
+    for c in watch.calls:
+        say(f"call {c}")
+    say(subprocess.run(["ps", "ax"], capture_output=True, text=True).stdout)
+    say(desktop.logged()[-6000:])
+    for name in sorted(__import__('os').listdir('/mnt')):
+        if name.startswith('headset'):
+            say(name + ': ' + open('/mnt/' + name).read()[-3000:])
+
+
 SCENARIOS = {f.__name__.replace("_", "-"): f for f in (
     profile_path, fallback, fallback_taken, untick, headset_off_on, known_level, bluetoothd_restart,
-    adapter_off_on, two_headsets)}
+    adapter_off_on, two_headsets, explore)}
 
 
 def main():

@@ -9,6 +9,8 @@ import threading
 import time
 
 import dbus
+import dbus.bus
+import dbus.lowlevel
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
@@ -167,6 +169,24 @@ class Headset:
         session["process"].wait()
         session["ended"] = now()
         say(f"hci{self.index}: the hands-free connection ended (status {session['process'].returncode})")
+
+    def dial(self):
+        """The headset connects its hands-free unit to the computer's audio
+        gateway itself, as many do when their link comes up: an RFCOMM
+        channel to the gateway's record on the computer's SDP server."""
+        computer = self.stack.address(0)
+        out = subprocess.run(["sdptool", "-i", f"hci{self.index}", "search", "--bdaddr", computer, "0x111f"],
+                             capture_output=True, text=True, timeout=60).stdout
+        channels = [int(line.split()[-1]) for line in out.splitlines() if line.strip().startswith("Channel:")]
+        if not channels:
+            raise Failure(f"hci{self.index}: no audio gateway on the computer's SDP server: {out!r}")
+        channel = socket.socket(socket.AF_BLUETOOTH, socket.SOCK_STREAM, socket.BTPROTO_RFCOMM)
+        channel.bind((self.stack.address(self.index), 0))
+        channel.settimeout(20)
+        channel.connect((computer, channels[0]))
+        say(f"hci{self.index}: dialled the computer's audio gateway on channel {channels[0]}")
+        self.start_session(self.adapter + "/dial", channel.fileno())
+        channel.close()
 
     def open_sessions(self):
         return [s for s in self.sessions if s["ended"] is None]
@@ -341,3 +361,119 @@ class Stack:
     def connect(self, headset):
         headset.hold_connection()
         wait(f"{headset.path} connected", lambda: self.connected(headset.path))
+
+    def gateway_listed(self):
+        """Whether the computer lists an audio-gateway record: another
+        program's registration (ours has no record)."""
+        return AG in [str(u) for u in self.prop("/org/bluez/hci0", "org.bluez.Adapter1", "UUIDs")]
+
+
+class RfcommTable:
+    """The kernel's RFCOMM channels from the computer to a headset, read
+    from debugfs every 100 ms: how many there are now and at most."""
+
+    def __init__(self, stack, headset):
+        if not os.path.exists("/sys/kernel/debug/bluetooth"):
+            subprocess.run(["mount", "-t", "debugfs", "debugfs", "/sys/kernel/debug"], check=True)
+        self.pair = (stack.address(0).upper(), stack.address(headset.index).upper())
+        self.most = 0
+        self.now = 0
+        threading.Thread(target=self._watch, daemon=True).start()
+
+    def count(self):
+        with open("/sys/kernel/debug/bluetooth/rfcomm_dlc") as f:
+            return sum(1 for line in f if tuple(line.split()[:2]) == self.pair)
+
+    def _watch(self):
+        while True:
+            self.now = self.count()
+            self.most = max(self.most, self.now)
+            time.sleep(0.1)
+
+
+class BusWatch:
+    """Every call to BlueZ's profile and device interfaces on the system
+    bus, with the process that made it: a monitor connection, as
+    dbus-monitor's."""
+
+    def __init__(self, bus):
+        self.bus = bus
+        self.calls = []  # (time, pid, member, first argument)
+        self.pids = {}
+        self.monitor = dbus.bus.BusConnection(dbus.bus.BUS_SYSTEM)
+        self.monitor.add_message_filter(self._seen)
+        rules = ["type='method_call',interface='org.bluez.ProfileManager1'",
+                 "type='method_call',interface='org.bluez.Device1'"]
+        self.monitor.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus.Monitoring", "BecomeMonitor", "asu", (rules, 0))
+
+    def _pid(self, sender):
+        if sender not in self.pids:
+            try:
+                self.pids[sender] = int(self.bus.call_blocking(
+                    "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                    "GetConnectionUnixProcessID", "s", (sender,)))
+            except dbus.DBusException:
+                self.pids[sender] = None
+        return self.pids[sender]
+
+    def _seen(self, _connection, message):
+        if message.get_type() == 1:  # a method call
+            args = message.get_args_list()
+            self.calls.append((now(), self._pid(message.get_sender()), message.get_member(),
+                               str(args[0]) if args else ""))
+        # A monitor must never answer: the bus would drop it.
+        return dbus.lowlevel.HANDLER_RESULT_HANDLED
+
+    def of(self, pid, member=None):
+        return [c for c in self.calls if c[1] == pid and (member is None or c[2] == member)]
+
+
+class Desktop:
+    """PipeWire and WirePlumber as Debian 12's desktop runs them for the
+    program's user: a session bus and XDG_RUNTIME_DIR, no audio hardware.
+    Without systemd-logind WirePlumber stops its Bluetooth monitor, so a user
+    file stands for an active seat. 'files' are more of the user's
+    WirePlumber files (name -> text), such as the README's recipe."""
+    CONFIG = "/root/.config/wireplumber/bluetooth.lua.d"
+
+    def __init__(self, files=None):
+        os.makedirs(self.CONFIG, exist_ok=True)
+        for name in os.listdir(self.CONFIG):
+            os.remove(os.path.join(self.CONFIG, name))
+        self.write("52-test-seat.lua", 'bluez_monitor.properties["with-logind"] = false\n')
+        for name, text in (files or {}).items():
+            self.write(name, text)
+        address = subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address", "--nopidfile"],
+                                 capture_output=True, text=True, check=True).stdout.strip()
+        self.env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address, XDG_RUNTIME_DIR="/run/user/0",
+                        HOME="/root", XDG_CONFIG_HOME="/root/.config")
+        self.pipewire = subprocess.Popen(["pipewire"], env=self.env, stdout=open(f"{LOGS}/pipewire.log", "a"),
+                                         stderr=subprocess.STDOUT)
+        wait("PipeWire's socket", lambda: os.path.exists("/run/user/0/pipewire-0"))
+        self.wireplumber = None
+        self.starts = 0
+        self.start_wireplumber()
+
+    def write(self, name, text):
+        with open(os.path.join(self.CONFIG, name), "w") as f:
+            f.write(text)
+
+    def start_wireplumber(self):
+        self.starts += 1
+        self.log = f"{LOGS}/wireplumber-{self.starts}.log"
+        self.wireplumber = subprocess.Popen(["wireplumber"], env=dict(self.env, WIREPLUMBER_DEBUG="3"),
+                                            stdout=open(self.log, "w"), stderr=subprocess.STDOUT)
+
+    def stop_wireplumber(self):
+        self.wireplumber.terminate()
+        self.wireplumber.wait(10)
+
+    def restart_wireplumber(self):
+        """As 'systemctl --user restart wireplumber' does."""
+        self.stop_wireplumber()
+        self.start_wireplumber()
+
+    def logged(self):
+        with open(self.log, errors="replace") as f:
+            return f.read()
