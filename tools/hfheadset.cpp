@@ -1,11 +1,13 @@
 // A simulated hands-free headset, to watch its dialogue with an audio gateway.
 //   kestrolune-headset [--socket PATH | --fd N] [--levels 100,85,20] [--features N] [--stay]
+//                      [--ask-operator]
 // Connects to the Unix socket PATH, or talks over the inherited connected
 // descriptor N (a hands-free connection that BlueZ handed over), or over
 // standard input and output; runs the service level connection, reports each
 // level a second apart, then closes the stream. With --stay it keeps the
-// connection instead, until the audio gateway ends it. The dialogue goes to
-// standard error.
+// connection instead, until the audio gateway ends it. With --ask-operator it
+// also asks for the operator's name after the set-up, as many headsets do.
+// The dialogue goes to standard error.
 #include "platform/sim/headsetsession.h"
 
 #include <QString>
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
         const QString flag = QString::fromLocal8Bit(argv[i]);
         if (flag == "--stay") {
             stay = true;
+            continue;
+        }
+        if (flag == "--ask-operator") {
+            options.askOperator = true;
             continue;
         }
         if (i + 1 >= argc)

@@ -27,7 +27,7 @@ std::optional<QVector<int>> indicatorRanges(const QStringList &info, QString *er
     static const QRegularExpression group(QStringLiteral("\\(\"([a-z]+)\",\\((\\d+)[-,](\\d+)\\)\\)"));
     QVector<int> maxima;
     QStringList names;
-    if (info.size() == 1 && info.first().startsWith(QLatin1String("+CIND: "))) {
+    if (info.size() == 1 && info.first().startsWith(QLatin1String("+CIND:"))) {
         auto it = group.globalMatch(info.first());
         while (it.hasNext()) {
             const auto m = it.next();

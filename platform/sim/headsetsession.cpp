@@ -113,7 +113,18 @@ bool HeadsetSession::serviceLevelConnection()
         m_batteryEnabled = *agHasBattery && *enabled;
     }
     note(QStringLiteral("-- service level connection established"));
+    if (m_options.askOperator && !(exchangeOptional("AT+COPS=3,0\r") && exchangeOptional("AT+COPS?\r")))
+        return false;
     return true;
+}
+
+bool HeadsetSession::exchangeOptional(const QByteArray &command)
+{
+    QStringList info;
+    m_errorIsAnAnswer = true;
+    const bool answered = exchange(command, &info);
+    m_errorIsAnAnswer = false;
+    return answered;
 }
 
 bool HeadsetSession::exchange(const QByteArray &command, QStringList *infoLines)
@@ -184,7 +195,8 @@ bool HeadsetSession::takeUnits(QStringList *infoLines, bool *gotFinal)
             *gotFinal = true;
             m_changed.notify_all();
         } else if (line == QLatin1String("ERROR") || line.startsWith(QLatin1String("+CME ERROR"))) {
-            fail(QStringLiteral("AG answered %1").arg(line));
+            if (!m_errorIsAnAnswer)
+                fail(QStringLiteral("AG answered %1").arg(line));
             *gotFinal = true;
         } else if (line.isEmpty()) {
             fail(QStringLiteral("empty line in reply"));

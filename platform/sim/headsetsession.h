@@ -21,6 +21,10 @@ struct HeadsetOptions
     int level = 100;            // battery level reported after the set-up
     bool silent = false;        // connects, then never sends anything
     int replyTimeoutMs = 5000;  // how long it waits for each reply
+    // After the set-up, asks for the network operator's name (AT+COPS=3,0
+    // and AT+COPS?) as many headsets do, and carries on whatever the answer
+    // (PipeWire's gateway answers ERROR).
+    bool askOperator = false;
 };
 
 // The hands-free (HF) side of one connection: runs the service level
@@ -72,6 +76,8 @@ private:
     void post(Action action, const QByteArray &bytes = {});
     bool serviceLevelConnection();
     bool exchange(const QByteArray &command, QStringList *infoLines);
+    // As exchange(), with ERROR taken as an answer too.
+    bool exchangeOptional(const QByteArray &command);
     bool readReplies(QStringList *infoLines, bool *gotFinal, int timeoutMs);
     bool takeUnits(QStringList *infoLines, bool *gotFinal);
     void serveUntilStopped();
@@ -88,6 +94,7 @@ private:
     Logger m_log;
 
     QByteArray m_inbox;
+    bool m_errorIsAnAnswer = false; // the session's own thread only
     bool m_batteryEnabled = false;
     std::atomic<bool> m_setUp{false};
     std::atomic<bool> m_ended{false};

@@ -252,7 +252,23 @@ def explore():
     t = now()
     wait("10 s", lambda: now() - t > 10, 4)
     say(f"sessions after dial: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
-    say(f"objects: {stack.objects().get(dbus.ObjectPath(headset.path), {}).keys()}")
+    say(f"objects: {stack.objects().get(dbus.ObjectPath(headset.path), {})}")
+    say("dlc: " + open("/sys/kernel/debug/bluetooth/rfcomm_dlc").read())
+    say("sock: " + open("/sys/kernel/debug/bluetooth/rfcomm").read())
+    headset.release_connection()
+    for sess in headset.open_sessions():
+        sess["process"].kill()
+    wait("disconnected", lambda: not stack.connected(headset.path), 30)
+    stack.connect(headset)
+    t = now()
+    try:
+        call(stack.interface(headset.path, "org.bluez.Device1").ConnectProfile, HF)
+        say("computer side connect ok")
+    except Exception as e:
+        say(f"computer side connect: {e!r}")
+    wait("10 s", lambda: now() - t > 10, 4)
+    say(f"sessions after computer connect: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
+    say("dlc: " + open("/sys/kernel/debug/bluetooth/rfcomm_dlc").read())
     for c in watch.calls:
         say(f"call {c}")
     say(subprocess.run(["ps", "ax"], capture_output=True, text=True).stdout)

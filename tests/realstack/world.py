@@ -157,7 +157,7 @@ class Headset:
             return
         fd = os.dup(fd)  # the profile object closes its own
         log = open(f"{LOGS}/headset{self.index}-{len(self.sessions)}.log", "w")
-        process = subprocess.Popen([f"{BUILD}/tools/kestrolune-headset", "--fd", str(fd), "--stay",
+        process = subprocess.Popen([f"{BUILD}/tools/kestrolune-headset", "--fd", str(fd), "--stay", "--ask-operator",
                                     "--levels", ",".join(str(l) for l in self.levels)],
                                    pass_fds=[fd], stderr=log, stdout=log)
         os.close(fd)
@@ -218,7 +218,6 @@ class Stack:
         self.profiles = []
         self.headsets = []
         self.links = []
-        self.units = None
         self.bluetoothd = None
         # The kernel gives an emulated controller 2 s to answer each step of
         # its set-up; on a busy machine the guest may not run btvirt in time
@@ -229,7 +228,7 @@ class Stack:
             wait("btvirt's controllers", lambda: os.path.exists(f"/sys/class/bluetooth/hci{controllers - 1}"))
             try:
                 self.start_bluetoothd()
-                return
+                break
             except Failure as e:
                 if attempt == 3:
                     raise
@@ -239,6 +238,13 @@ class Stack:
                 self.btvirt.kill()
                 self.btvirt.wait()
                 wait("btvirt's controllers gone", lambda: not os.listdir("/sys/class/bluetooth"))
+        # bluetoothd takes each UUID once: one hands-free unit profile serves
+        # every headset, by the adapter the connection is on. Registered
+        # before the desktop's audio system, which would take the UUID too.
+        self.units = Profile(self.bus, "/test/handsfree",
+                             lambda device, fd: [h.start_session(device, fd) for h in self.headsets])
+        self.register_profile(self.units, HF, {"Role": "server", "Channel": dbus.UInt16(7),
+                                               "Name": "Hands-Free unit"})
 
     # -- bluetoothd
     def start_bluetoothd(self):
@@ -308,13 +314,6 @@ class Stack:
         is among the device's UUIDs after pairing."""
         headset = Headset(self, index, levels)
         self.headsets.append(headset)
-        if not self.units:
-            # bluetoothd takes each UUID once: one hands-free unit profile
-            # serves every headset, by the adapter the connection is on.
-            self.units = Profile(self.bus, "/test/handsfree",
-                                 lambda device, fd: [h.start_session(device, fd) for h in self.headsets])
-            self.register_profile(self.units, HF, {"Role": "server", "Channel": dbus.UInt16(7),
-                                                   "Name": "Hands-Free unit"})
         computer, hs = "/org/bluez/hci0", headset.adapter
         self.set_prop(hs, "org.bluez.Adapter1", "Discoverable", dbus.Boolean(True))
         self.set_prop(hs, "org.bluez.Adapter1", "Pairable", dbus.Boolean(True))
