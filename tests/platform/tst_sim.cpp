@@ -26,6 +26,7 @@ private slots:
     void headsetRejectsMalformedReplies_data();
     void headsetRejectsMalformedReplies();
     void connectFailures();
+    void headsetTakesPipeWiresReplies();
 };
 
 void TestSim::errorCodes()
@@ -128,6 +129,62 @@ void TestSim::headsetRejectsMalformedReplies()
     const QStringList failures = session.failures();
     QVERIFY2(!failures.isEmpty(), "a wrong reply went unnoticed");
     QVERIFY2(failures.join(" ").contains(complaint), qPrintable(failures.join("; ")));
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// PipeWire's gateway writes "+CIND:(" without a space and answers AT+COPS?
+// with ERROR: a headset carries on to its battery report.
+void TestSim::headsetTakesPipeWiresReplies()
+{
+    const QMap<QByteArray, QByteArray> replies{
+        {"AT+BRSF=406", "\r\n+BRSF: 1632\r\n\r\nOK\r\n"},
+        {"AT+BAC=1,2", "\r\nOK\r\n"},
+        {"AT+CIND=?", "\r\n+CIND:(\"service\",(0-1)),(\"call\",(0-1)),(\"callsetup\",(0-3)),(\"callheld\",(0-2)),"
+                      "(\"signal\",(0-5)),(\"roam\",(0-1)),(\"battchg\",(0-5))\r\n\r\nOK\r\n"},
+        {"AT+CIND?", "\r\n+CIND: 0,0,0,0,5,0,5\r\n\r\nOK\r\n"},
+        {"AT+CMER=3,0,0,1", "\r\nOK\r\n"},
+        {"AT+BIND=1,2", "\r\nOK\r\n"},
+        {"AT+BIND=?", "\r\n+BIND: (1,2)\r\n\r\nOK\r\n"},
+        {"AT+BIND?", "\r\n+BIND: 1,1\r\n\r\n+BIND: 2,1\r\n\r\nOK\r\n"},
+        {"AT+COPS=3,0", "\r\nOK\r\n"},
+        {"AT+COPS?", "\r\nERROR\r\n"},
+    };
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    HeadsetOptions options;
+    options.level = 58;
+    options.askOperator = true;
+    const timeval patience{5, 0}; // a headset that stops answering fails the test, not hangs it
+    ::setsockopt(fds[0], SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    HeadsetSession session(fds[1], fds[1], options);
+    std::thread runner([&] { session.run(); });
+    QByteArray heard;
+    while (!heard.contains("AT+BIEV=2,58\r")) {
+        char buf[256];
+        const ssize_t got = ::read(fds[0], buf, sizeof buf);
+        if (got <= 0) {
+            session.stop();
+            runner.join();
+            QFAIL(qPrintable("the headset stopped after: " + heard));
+        }
+        heard.append(buf, int(got));
+        while (heard.contains('\r') && !heard.startsWith("AT+BIEV")) {
+            const QByteArray command = heard.left(heard.indexOf('\r'));
+            heard.remove(0, command.size() + 1);
+            if (!replies.contains(command)) {
+                session.stop();
+                runner.join();
+                QFAIL(command.constData());
+            }
+            const QByteArray reply = replies.value(command);
+            QCOMPARE(::write(fds[0], reply.constData(), size_t(reply.size())), ssize_t(reply.size()));
+        }
+    }
+    QVERIFY(session.isSetUp());
+    QCOMPARE(session.failures(), QStringList());
+    session.stop();
+    runner.join();
     ::close(fds[0]);
     ::close(fds[1]);
 }

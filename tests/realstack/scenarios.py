@@ -3,6 +3,7 @@
 #   scenarios.py NAME      one scenario; exit status 0 when every check holds
 #   scenarios.py --list    their names
 # Lines "measure: NAME SECONDS" are the figures bench/realstack collects.
+import os
 import sys
 import traceback
 
@@ -10,7 +11,8 @@ import dbus
 import dbus.service
 
 from program import Program
-from world import AG, HF, OUR_SOURCE, Failure, Profile, Stack, call, check, now, say, wait
+from world import (HF, OUR_SOURCE, BusWatch, Desktop, Failure, RfcommTable, Stack, call, check, now, say,
+                   wait)
 
 
 def measure(name, seconds):
@@ -48,52 +50,6 @@ def profile_path():
     program.quit()
     wait("the headset's connection ended at exit", lambda: session["ended"], 5)
     check(session["ended"] - quit_at < 5, "the exit freed the headset's hands-free channel")
-
-
-def audio_system(stack):
-    """Another program that holds the audio-gateway profile, as the desktop's
-    audio system does: its record is on the SDP server too."""
-    other = Profile(stack.bus, "/test/audiosystem")
-    stack.register_profile(other, AG, {"AutoConnect": dbus.Boolean(False), "Channel": dbus.UInt16(13),
-                                       "Name": "Audio system"})
-    return other
-
-
-def fallback():
-    """With the audio-gateway profile held elsewhere, our own RFCOMM channel,
-    found through SDP, reaches the headset."""
-    stack = Stack(2)
-    other = audio_system(stack)
-    headset = stack.add_headset(1, [77, 55])
-    program = Program({headset.path: (True, True)})
-    program.wait_logged("holds the hands-free profile")
-    session = new_session(headset, 0)
-    shown = program.level_shown(headset.path, 77)
-    program.level_shown(headset.path, 55, shown)
-    check(other.connections == [], "the audio system was not connected")
-    wait("Battery1 at 55 from our provider", lambda: stack.battery(headset.path) == (55, OUR_SOURCE))
-    check(program.logged("Invalid argument") is None, "no 'Invalid argument' on the way")
-    quit_at = now()
-    program.quit()
-    wait("the headset's connection ended at exit", lambda: session["ended"], 5)
-    check(session["ended"] - quit_at < 5, "the exit freed the headset's hands-free channel")
-
-
-def fallback_taken():
-    """The audio system holds the profile and the headset's channel: the row
-    says why, in words that point at the way out."""
-    stack = Stack(2)
-    other = audio_system(stack)
-    headset = stack.add_headset(1, [50])
-    call(stack.interface(headset.path, "org.bluez.Device1").ConnectProfile, HF)
-    wait("the audio system's connection", lambda: other.connections)
-    program = Program({headset.path: (True, True)})
-    program.wait_logged("slot_recvErrorMsg")
-    line = next(l for _, l in program.lines if "slot_recvErrorMsg" in l)
-    check("The desktop's audio system provides hands-free support" in line and "README" in line,
-          f"the row says the audio system holds the channel: {line}")
-    check(program.logged("updateDeviceBatteryValue " + headset.path + " 50") is None, "no level shown")
-    program.quit()
 
 
 def untick():
@@ -226,61 +182,162 @@ def two_headsets():
         wait(f"Battery1 of hci{headset.index}", lambda: stack.battery(headset.path) == (level, OUR_SOURCE))
     program.quit()
 
+# -- Beside the desktop's audio system: PipeWire and WirePlumber as Debian 12 runs them.
 
-def explore():
-    """Exploration (temporary)."""
-    import subprocess, time
-    from world import Desktop, RfcommTable, BusWatch
-    stack = Stack(2)
+ADVICE = "The desktop's audio system holds the hands-free audio gateway"
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def recipe():
+    """The README's WirePlumber file that switches PipeWire's hands-free roles off."""
+    with open(f"{SOURCE}/README.md") as f:
+        line = next(l.strip() for l in f if l.strip().startswith('bluez_monitor.properties["bluez5.headset-roles"]'))
+    return {"51-kestrolune.lua": line + "\n"}
+
+
+def pause(seconds):
+    start = now()
+    wait(f"{seconds} s", lambda: now() - start >= seconds, seconds + 5, 0.2)
+
+
+def beside_pipewire(experimental=True, files=None, levels=(64, 58)):
+    """The world with the desktop's audio system and one paired headset."""
+    stack = Stack(2, experimental)
     watch = BusWatch(stack.bus)
-    desktop = Desktop()
-    try:
-        wait("gateway listed", stack.gateway_listed, 20)
-        say("gateway listed")
-    except Failure as e:
-        say(str(e))
-    say(f"hci0 UUIDs {[str(u) for u in stack.prop('/org/bluez/hci0', 'org.bluez.Adapter1', 'UUIDs')]}")
-    headset = stack.add_headset(1, [64, 50])
-    table = RfcommTable(stack, headset)
-    t = now()
-    wait("10 s", lambda: now() - t > 10, 4)
-    say(f"sessions after link: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
-    try:
-        headset.dial()
-    except Exception as e:
-        say(f"dial failed {e!r}")
-    t = now()
-    wait("10 s", lambda: now() - t > 10, 4)
-    say(f"sessions after dial: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
-    say(f"objects: {stack.objects().get(dbus.ObjectPath(headset.path), {})}")
-    say("dlc: " + open("/sys/kernel/debug/bluetooth/rfcomm_dlc").read())
-    say("sock: " + open("/sys/kernel/debug/bluetooth/rfcomm").read())
+    desktop = Desktop(files)
+    headset = stack.add_headset(1, list(levels))
+    return stack, watch, desktop, headset, RfcommTable(stack, headset)
+
+
+def comes_back(stack, headset, how):
+    """The headset goes and comes back, its hands-free unit connected by
+    'how': ("dial", seconds after its link is up) or ("computer",), the
+    computer's side asking BlueZ for it. Returns the new connection."""
     headset.release_connection()
-    for sess in headset.open_sessions():
-        sess["process"].kill()
-    wait("disconnected", lambda: not stack.connected(headset.path), 30)
+    for session in headset.open_sessions():
+        session["process"].kill()
+    wait(f"{headset.path} disconnected", lambda: not stack.connected(headset.path), 30)
+    since = now()
     stack.connect(headset)
-    t = now()
-    try:
+    if how[0] == "dial":
+        pause(how[1])
+        headset.dial()
+    else:
         call(stack.interface(headset.path, "org.bluez.Device1").ConnectProfile, HF)
-        say("computer side connect ok")
-    except Exception as e:
-        say(f"computer side connect: {e!r}")
-    wait("10 s", lambda: now() - t > 10, 4)
-    say(f"sessions after computer connect: {headset.sessions} table {table.now}/{table.most} battery {stack.battery(headset.path)}")
-    say("dlc: " + open("/sys/kernel/debug/bluetooth/rfcomm_dlc").read())
-    for c in watch.calls:
-        say(f"call {c}")
-    say(subprocess.run(["ps", "ax"], capture_output=True, text=True).stdout)
-    say(desktop.logged()[-6000:])
-    for name in sorted(__import__('os').listdir('/mnt')):
-        if name.startswith('headset'):
-            say(name + ': ' + open('/mnt/' + name).read()[-3000:])
+    say(f"hci{headset.index} back, its hands-free unit connected by {how}")
+    return new_session(headset, since)
+
+
+def nothing_of_ours(watch, table, program):
+    check(watch.of(program.process.pid) == [],
+          f"no registration or connection asked of BlueZ by the program: {watch.of(program.process.pid)}")
+    check(table.most <= 1, f"at most one hands-free channel to the headset at any time (most: {table.most})")
+
+
+def pipewire_experimental():
+    """Stock PipeWire, bluetoothd's experimental features: PipeWire's level
+    on the row with nothing ticked and with 监听 + 托盘, and nothing of ours
+    on the bus or the headset through reconnections."""
+    stack, watch, desktop, headset, table = beside_pipewire(True)
+    wait("PipeWire's hands-free gateway registered", stack.gateway_listed)
+    pause(1)
+    headset.dial()
+    wait("PipeWire's level in Battery1", lambda: stack.battery(headset.path) == (58, ""))
+    program = Program({})
+    program.level_shown(headset.path, 58)
+    pause(2 * 3)  # two scan cycles with nothing ticked
+    nothing_of_ours(watch, table, program)
+    ticked = now()
+    program.click_box(headset.path, Program.TRAY_X)
+    program.click_box(headset.path, Program.LISTEN_X)
+    wait("both boxes stored", lambda: program.stored().get(headset.path) == {"tray": True, "listen": True}, 5)
+    program.wait_logged("registerDeviceToTrary", ticked)
+    for how in (("dial", 1), ("dial", 10), ("computer",)):
+        since = now()
+        session = comes_back(stack, headset, how)
+        program.level_shown(headset.path, 58, since)
+        pause(2 * 3)
+        check(session["ended"] is None, f"PipeWire's connection ({how}) left alone")
+        nothing_of_ours(watch, table, program)
+    program.quit()
+    pause(2)
+    check(stack.battery(headset.path) == (58, ""), "the desktop keeps PipeWire's level after the exit")
+
+
+def pipewire_stock():
+    """Stock PipeWire without experimental features: the row says what holds
+    the channel and what to do; PipeWire's connection is left alone through
+    reconnections, and the program asks BlueZ for nothing."""
+    stack, watch, desktop, headset, table = beside_pipewire(False, levels=(47,))
+    wait("PipeWire's hands-free gateway registered", stack.gateway_listed)
+    pause(1)
+    headset.dial()
+    first = new_session(headset, 0)
+    program = Program({headset.path: (True, True)})
+    program.wait_logged("slot_recvErrorMsg")
+    line = next(l for _, l in program.lines if "slot_recvErrorMsg" in l)
+    check(ADVICE in line and "README" in line and "experimental" in line,
+          f"the row says what holds the channel and what to do: {line}")
+    pause(2 * 3)
+    check(first["ended"] is None, "PipeWire's connection left alone")
+    for how in (("dial", 10), ("computer",)):
+        session = comes_back(stack, headset, how)
+        pause(3 * 3)
+        check(session["ended"] is None, f"PipeWire's connection ({how}) left alone")
+    check(program.logged(f"updateDeviceBatteryValue {headset.path} 47") is None, "no level of ours")
+    nothing_of_ours(watch, table, program)  # no retries at all
+    program.quit()
+
+
+def pipewire_recipe():
+    """The README's recipe: PipeWire registers no hands-free gateway, and our
+    level reaches the row through BlueZ's profile interface."""
+    stack, watch, desktop, headset, table = beside_pipewire(True, recipe(), levels=(71, 66))
+    pause(5)
+    check(not stack.gateway_listed(), "PipeWire registered no hands-free gateway")
+    program = Program({headset.path: (True, True)})
+    program.level_shown(headset.path, 66)
+    wait("Battery1 at 66 from our provider", lambda: stack.battery(headset.path) == (66, OUR_SOURCE))
+    ours = [c[2] for c in watch.of(program.process.pid)]
+    check(ours == ["RegisterProfile", "ConnectProfile", "UnregisterProfile"],
+          f"the profile held for the connect only: {ours}")
+    check(table.most == 1, "one hands-free channel")
+    program.quit()
+
+
+def pipewire_restart():
+    """WirePlumber restarted while our link runs, while 监听 stays ticked,
+    after 监听 is unticked and after the program exits: PipeWire's gateway
+    registers each time, and our link gives way to it."""
+    stack, watch, desktop, headset, table = beside_pipewire(True, recipe(), levels=(52,))
+    program = Program({headset.path: (True, True)})
+    session = new_session(headset, 0)
+    program.level_shown(headset.path, 52)
+    os.remove(os.path.join(Desktop.CONFIG, "51-kestrolune.lua"))  # the recipe undone
+    restarted = now()
+    desktop.restart_wireplumber()
+    wait("PipeWire's gateway registered while our link runs", stack.gateway_listed)
+    program.level_shown(headset.path, -1, restarted)
+    wait("our link ended for PipeWire", lambda: session["ended"], 10)
+    program.wait_logged(ADVICE, restarted)
+    registered = len(watch.of(program.process.pid, "RegisterProfile"))
+    for step in ("listen ticked", "listen unticked", "program gone"):
+        if step == "listen unticked":
+            program.click_box(headset.path, Program.LISTEN_X)
+            wait("listen off in the stored file", lambda: program.stored()[headset.path]["listen"] is False, 5)
+        elif step == "program gone":
+            program.quit()
+        desktop.stop_wireplumber()
+        wait("PipeWire's gateway gone", lambda: not stack.gateway_listed(), 10)
+        pause(3)  # a scan cycle in the gap
+        desktop.start_wireplumber()
+        wait(f"PipeWire's gateway registered again ({step})", stack.gateway_listed)
+    check(len(watch.of(program.process.pid, "RegisterProfile")) == registered, "nothing taken in the gaps")
 
 
 SCENARIOS = {f.__name__.replace("_", "-"): f for f in (
-    profile_path, fallback, fallback_taken, untick, headset_off_on, known_level, bluetoothd_restart,
-    adapter_off_on, two_headsets, explore)}
+    profile_path, untick, headset_off_on, known_level, bluetoothd_restart, adapter_off_on, two_headsets,
+    pipewire_experimental, pipewire_stock, pipewire_recipe, pipewire_restart)}
 
 
 def main():

@@ -211,8 +211,11 @@ class Headset:
 
 
 class Stack:
-    def __init__(self, controllers):
+    def __init__(self, controllers, experimental=True):
+        """experimental: bluetoothd's experimental features (-E), with which
+        other programs' battery levels reach Battery1."""
         self.controllers = controllers
+        self.experimental = experimental
         self.bus = dbus.SystemBus()
         self.agent = Agent(self.bus, Agent.PATH)
         self.profiles = []
@@ -249,7 +252,8 @@ class Stack:
     # -- bluetoothd
     def start_bluetoothd(self):
         log = open(f"{LOGS}/bluetoothd.log", "a")
-        self.bluetoothd = subprocess.Popen(["/usr/libexec/bluetooth/bluetoothd", "-n", "-E", "-d"],
+        self.bluetoothd = subprocess.Popen(["/usr/libexec/bluetooth/bluetoothd", "-n", "-d"]
+                                           + (["-E"] if self.experimental else []),
                                            stdout=log, stderr=subprocess.STDOUT)
         wait("bluetoothd's adapters", lambda: all(f"/org/bluez/hci{i}" in self.objects()
                                                   for i in range(self.controllers)), 10)
@@ -374,14 +378,14 @@ class RfcommTable:
     def __init__(self, stack, headset):
         if not os.path.exists("/sys/kernel/debug/bluetooth"):
             subprocess.run(["mount", "-t", "debugfs", "debugfs", "/sys/kernel/debug"], check=True)
-        self.pair = (stack.address(0).upper(), stack.address(headset.index).upper())
+        self.pair = (stack.address(0).lower(), stack.address(headset.index).lower())
         self.most = 0
         self.now = 0
         threading.Thread(target=self._watch, daemon=True).start()
 
     def count(self):
         with open("/sys/kernel/debug/bluetooth/rfcomm_dlc") as f:
-            return sum(1 for line in f if tuple(line.split()[:2]) == self.pair)
+            return sum(1 for line in f if tuple(line.split()[:2]) == self.pair)  # src dst state dlci ...
 
     def _watch(self):
         while True:
@@ -461,7 +465,7 @@ class Desktop:
     def start_wireplumber(self):
         self.starts += 1
         self.log = f"{LOGS}/wireplumber-{self.starts}.log"
-        self.wireplumber = subprocess.Popen(["wireplumber"], env=dict(self.env, WIREPLUMBER_DEBUG="3"),
+        self.wireplumber = subprocess.Popen(["wireplumber"], env=dict(self.env, WIREPLUMBER_DEBUG="2"),
                                             stdout=open(self.log, "w"), stderr=subprocess.STDOUT)
 
     def stop_wireplumber(self):
