@@ -1,6 +1,7 @@
 #include "rfcommsocket.h"
 #include "../platformerror.h"
 
+#include <QDebug>
 #include <QUuid>
 
 #include <bluetooth/bluetooth.h>
@@ -82,6 +83,7 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
         throw PlatformError(codeForErrno(EINVAL), QStringLiteral("Not a service UUID: %1").arg(serviceUuid));
     bdaddr_t any{};
     const bdaddr_t target = parseAddress(address);
+    qDebug() << "RfcommSocket: SDP search on" << address << "for" << serviceUuid;
     // Non-blocking, so that abort() can end the connect. The SDP library
     // refuses SDP_RETRY_IF_BUSY together with it ("Invalid argument").
     sdp_session_t *session = sdp_connect(&any, &target, SDP_NON_BLOCKING);
@@ -152,6 +154,7 @@ void RfcommSocket::connect(const QString &hostName, const QString &serviceName, 
         security.level = BT_SECURITY_MEDIUM;
         ::setsockopt(fd, SOL_BLUETOOTH, BT_SECURITY, &security, sizeof security);
     }
+    qDebug() << "RfcommSocket: RFCOMM connect to" << hostName << "channel" << channel;
     sockaddr_rc address{};
     address.rc_family = AF_BLUETOOTH;
     address.rc_bdaddr = target;

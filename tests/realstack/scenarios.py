@@ -335,9 +335,29 @@ def pipewire_restart():
     check(len(watch.of(program.process.pid, "RegisterProfile")) == registered, "nothing taken in the gaps")
 
 
+def held_five_minutes():
+    """Five minutes beside stock PipeWire, which holds the headset's
+    hands-free channel, with 监听 and 托盘 ticked: how often the program asks
+    BlueZ for the profile or the headset, or searches SDP or opens RFCOMM
+    itself. For bench/realstack, not the suite."""
+    stack, watch, desktop, headset, table = beside_pipewire(False, levels=(47,))
+    wait("PipeWire's hands-free gateway registered", stack.gateway_listed)
+    headset.dial()
+    new_session(headset, 0)
+    program = Program({headset.path: (True, True)})
+    pause(300)
+    for member in ("RegisterProfile", "ConnectProfile"):
+        measure(f"held-{member}", len(watch.of(program.process.pid, member)))
+    measure("held-SDP", sum(1 for _, l in program.lines if "RfcommSocket: SDP search" in l))
+    measure("held-RFCOMM", sum(1 for _, l in program.lines if "RfcommSocket: RFCOMM connect" in l))
+    measure("held-channels", table.most)
+    program.quit()
+
+
 SCENARIOS = {f.__name__.replace("_", "-"): f for f in (
     profile_path, untick, headset_off_on, known_level, bluetoothd_restart, adapter_off_on, two_headsets,
     pipewire_experimental, pipewire_stock, pipewire_recipe, pipewire_restart)}
+BENCH_ONLY = {"held-five-minutes": held_five_minutes}
 
 
 def main():
@@ -345,6 +365,7 @@ def main():
         print("\n".join(SCENARIOS))
         return 0
     name = sys.argv[1] if len(sys.argv) > 1 else ""
+    SCENARIOS.update(BENCH_ONLY)
     if name not in SCENARIOS:
         print(f"no scenario {name!r}; there are: {', '.join(SCENARIOS)}")
         return 2
