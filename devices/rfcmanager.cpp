@@ -157,6 +157,7 @@ bool RFCManager::stopLinkLocked(const QString &id)
     // Not just quit(): a link blocked in a load or a connect would otherwise
     // hold the headset's hands-free channel until the headset speaks again.
     (*it)->stop();
+    m_backoff.reset(id); // a link we end ourselves has not failed
     m_links.erase(it);
     m_linkNames.remove(id);
     return true;
@@ -184,8 +185,8 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
             // Also where the link has already ended: its icon stays no more.
             stopLinkLocked(action.deviceId);
             m_known.linked.remove(action.deviceId);
-            if (m_known.advised.remove(action.deviceId))
-                setRowError(action.deviceId, QString()); // the row asks for nothing any more
+            m_known.advised.remove(action.deviceId);
+            setRowError(action.deviceId, QString()); // no link asked for: nothing to say about one
             emit signal_unregisterFromTray(action.deviceId);
             break;
         case ProfileAction::ShowTray:
