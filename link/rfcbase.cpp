@@ -47,6 +47,7 @@ bool RFCBase::failureChanged(const QString &deviceId, const QString &message)
 
 void RFCBase::stop()
 {
+    m_stopRequested.store(true);
     quit();
     m_socket->abort();
 }
@@ -64,7 +65,9 @@ void RFCBase::run()
             qCritical() << "hresult: " << e.code() << "\n";
             qCritical() << "message: " << e.message() << "\n";
         }
-        emit signal_error(m_deviceId, e.message());
+        // A connect that we cancelled ourselves is nothing to show on the row.
+        if (!m_stopRequested.load())
+            emit signal_error(m_deviceId, e.message());
         quit();
     }
     if (connected) {

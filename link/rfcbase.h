@@ -26,7 +26,8 @@ public:
     ~RFCBase() override;
 
     // Asks the thread to quit and ends any wait on the stream at once, so the
-    // thread finishes promptly. Used at program exit; callable from any thread.
+    // thread finishes promptly; a connect it cancels reports no error. Used
+    // when 监听 is unticked, a device goes and at exit; callable from any thread.
     void stop();
 
     // Whether the headset has reported a level on this link. Any thread.
@@ -61,4 +62,5 @@ private:
     const QString m_serviceName;
     const QString m_deviceId;
     std::atomic<bool> m_readALevel{false};
+    std::atomic<bool> m_stopRequested{false};
 };
