@@ -7,7 +7,9 @@
 #include "../platform/bluetooth.h"
 #include "../platform/threadcheck.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 
 #include <iostream>
@@ -43,9 +45,28 @@ void RFCManager::run()
         exec();
 
         delete timer;
+        reapStoppedLinks(registryContext);
         m_registryContext = nullptr;
     }
     platform::markThreadRunEnded(this);
+}
+
+void RFCManager::reapStoppedLinks(QObject &registryContext)
+{
+    // shutdown() has stopped every link, and stopped links end promptly.
+    // Their "finished" is queued to registryContext: served here, before the
+    // context goes, no link posts to it while it is being destroyed (Qt may
+    // then lose the queued call and its connection's slot).
+    QList<QPointer<RFCBase>> links;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        links = m_allLinks;
+    }
+    const QDeadlineTimer deadline(kReapTimeoutMs);
+    for (const QPointer<RFCBase> &link : qAsConst(links))
+        if (link)
+            link->wait(deadline);
+    QCoreApplication::sendPostedEvents(&registryContext, QEvent::MetaCall);
 }
 
 QJsonArray RFCManager::enumeratePairedDevices()

@@ -75,6 +75,10 @@ protected:
 
 private:
     void scanDevices();
+    // At the end of run(): waits a little for the stopped links and deletes
+    // those that have finished, in this thread.
+    void reapStoppedLinks(QObject &registryContext);
+    static constexpr int kReapTimeoutMs = 2000;
     QJsonArray enumeratePairedDevices();
     void startLink(const QString &id, const QString &hostName, const QString &serviceName, const QDateTime &now);
     bool hasLiveLink(const QString &id) const;

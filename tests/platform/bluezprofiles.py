@@ -4,7 +4,8 @@ python3-dbusmock's bluez5 template, plus:
 - RegisterProfile and UnregisterProfile that remember who holds which UUID
   and refuse a second holder ("UUID already registered"), as BlueZ does; a
   holder that is not only a client has a service record, whose UUID the
-  adapters then list; ProfileCalls tells who called them, in order;
+  adapters then list; ProfileCalls tells who called them, in order, and
+  RemoveProfileManager takes them away, as an old BlueZ lacks them;
 - Device1.ConnectProfile, which makes a socket pair, keeps one end for a
   simulated headset and hands the other to the holder's NewConnection;
 - org.bluez.Mock methods to take the headset's end (TakeHeadsetEnd), to make
@@ -98,6 +99,14 @@ def UnregisterProfile(_self, path, sender=None):
             list_record(uuid, False)
             return
     raise dbus.exceptions.DBusException('Does Not Exist', name='org.bluez.Error.DoesNotExist')
+
+
+@dbus.service.method(MOCK, in_signature='', out_signature='')
+def RemoveProfileManager(_self):
+    '''As a BlueZ before 5.x has it: no RegisterProfile.'''
+    manager = mockobject.objects['/org/bluez']
+    for name in ('RegisterProfile', 'UnregisterProfile'):
+        manager.methods.get(PROFILE_MANAGER, {}).pop(name, None)
 
 
 @dbus.service.method(MOCK, in_signature='', out_signature='as')

@@ -36,6 +36,7 @@ private slots:
     void profileConnectFailures();
     void profileIsHeldOnlyWhileALinkConnects();
     void leavesTheChannelToTheAudioSystem();
+    void ownChannelWhereBlueZHasNoProfileManager();
     void passReadsTheLevelsBlueZKnows();
     void programFollowsAHeadsetThroughBlueZ();
     void programShowsLevelsBlueZKnows();
@@ -288,6 +289,23 @@ void TestBluezLinks::leavesTheChannelToTheAudioSystem()
     // Refused once, the role counts as held: the scan cycles start no link.
     QCOMPARE(pass()[0].toObject().value("HandsFreeHeld").toString(), m_bluetooth->handsFreeHeldElsewhere());
     QVERIFY(!m_bluetooth->handsFreeHeldElsewhere().isEmpty());
+}
+
+// No other program holds the gateway, but BlueZ cannot register profiles:
+// the link searches SDP and opens its own RFCOMM channel (which this
+// machine's kernel may not offer: then its error, not the advice).
+void TestBluezLinks::ownChannelWhereBlueZHasNoProfileManager()
+{
+    m_mock->mock("RemoveProfileManager", {});
+    const QString path = addHandsFreeHeadset();
+    LogCapture log;
+    QPointer<RFCBase> link = startLink(path);
+    QSignalSpy errors(link.data(), &RFCBase::signal_error);
+    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 60000);
+    QVERIFY2(!errors.at(0).at(1).toString().contains("audio system"), qPrintable(errors.at(0).at(1).toString()));
+    QCOMPARE(log.count("no profile manager"), 1);
+    QCOMPARE(log.count("RfcommSocket: SDP search"), 1);
+    QTRY_VERIFY(link.isNull());
 }
 
 void TestBluezLinks::programFollowsAHeadsetThroughBlueZ()
