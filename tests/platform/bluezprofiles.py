@@ -46,6 +46,7 @@ replies = {}     # device path -> '' (accepted) or the error name of the last ha
 kept = {}        # device path -> [BlueZ's own copies of the ends it handed over]
 providers = []   # (bus name, root) of each registered battery provider
 mirrored = set() # devices whose Battery1 mirrors a provider's object
+removed = set()  # interfaces that RemoveProfileManager took away
 calls = []       # 'Register <sender> <uuid> <outcome>' and 'Unregister <sender>', in order
 BATTERY = 'org.bluez.Battery1'
 BATTERY_MANAGER = 'org.bluez.BatteryProviderManager1'
@@ -77,6 +78,7 @@ def list_record(uuid, listed):
 
 @dbus.service.method(PROFILE_MANAGER, in_signature='osa{sv}', sender_keyword='sender')
 def RegisterProfile(_self, path, uuid, options, sender=None):
+    unknown_method(PROFILE_MANAGER)
     uuid = str(uuid).lower()
     entry = holder(uuid)
     outcome = 'AlreadyExists' if entry == (sender, str(path)) else 'NotPermitted' if entry else 'ok'
@@ -92,6 +94,7 @@ def RegisterProfile(_self, path, uuid, options, sender=None):
 
 @dbus.service.method(PROFILE_MANAGER, in_signature='o', sender_keyword='sender')
 def UnregisterProfile(_self, path, sender=None):
+    unknown_method(PROFILE_MANAGER)
     calls.append(f'Unregister {sender}')
     for uuid, entry in list(holders.items()):
         if entry == (sender, str(path)):
@@ -103,10 +106,14 @@ def UnregisterProfile(_self, path, sender=None):
 
 @dbus.service.method(MOCK, in_signature='', out_signature='')
 def RemoveProfileManager(_self):
-    '''As a BlueZ before 5.x has it: no RegisterProfile.'''
-    manager = mockobject.objects['/org/bluez']
-    for name in ('RegisterProfile', 'UnregisterProfile'):
-        manager.methods.get(PROFILE_MANAGER, {}).pop(name, None)
+    '''As an old BlueZ has it: no RegisterProfile.'''
+    removed.add(PROFILE_MANAGER)
+
+
+def unknown_method(interface):
+    if interface in removed:
+        raise dbus.exceptions.DBusException(f'No such interface {interface}',
+                                            name='org.freedesktop.DBus.Error.UnknownMethod')
 
 
 @dbus.service.method(MOCK, in_signature='', out_signature='as')
