@@ -57,7 +57,6 @@ void DesktopNotifier::askCapabilities()
         m_server = Server::Known;
         if (std::exchange(m_saidUnavailable, false))
             qInfo() << "Notifications: a desktop notification server answers";
-        m_markup = reply.value().contains(QStringLiteral("body-markup"));
         for (const QString &deviceId : m_queued.keys())
             send(deviceId, m_queued[deviceId].takeFirst());
     });
@@ -68,7 +67,7 @@ void DesktopNotifier::send(const QString &deviceId, const Note &note)
     QDBusMessage call = notificationsCall(QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(note.urgency))}};
     call << QStringLiteral("Kestrolune") << m_ids.value(deviceId, 0u) << note.icon
-         << (m_markup ? note.summary.toHtmlEscaped() : note.summary) << note.body << QStringList() << hints
+         << note.summary << note.body << QStringList() << hints
          << qint32(-1);
     m_busy.insert(deviceId);
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kCallTimeoutMs), this);

@@ -23,7 +23,9 @@ public:
 
     explicit DesktopNotifier(QObject *parent = nullptr);
 
-    // summary is plain text; it is escaped for servers that render markup.
+    // summary is plain text and goes as it is: by the notifications
+    // specification only a body may hold markup, and servers show the
+    // summary as given.
     void notify(const QString &deviceId, const QString &summary, const QString &body, const QString &iconPath,
                 Urgency urgency);
 
@@ -41,7 +43,6 @@ private:
     enum class Server { NotAsked, Asking, Known };
     Server m_server = Server::NotAsked;
     bool m_saidUnavailable = false;
-    bool m_markup = false;        // the server renders markup
     QHash<QString, uint> m_ids;   // the server's id of each device's last notification
     QHash<QString, QList<Note>> m_queued; // a device's notes that wait for an answer, in order
     QSet<QString> m_busy;          // devices whose Notify call is not answered yet
