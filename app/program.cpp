@@ -37,11 +37,6 @@ void exitWhenWindowMissing(QQmlApplicationEngine &engine, const QUrl &url)
 
 namespace {
 
-QQuickWindow *windowOf(QQmlApplicationEngine &engine)
-{
-    return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-}
-
 // A hidden window draws nothing; what its scene graph caches (glyphs,
 // textures) is given back until it is shown again. The connection is to be
 // cut before the window is destroyed: its destructor hides it once more,
@@ -91,7 +86,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     if (onWindowLoaded)
         onWindowLoaded(engine);
     QMetaObject::Connection releaseWhenHidden;
-    if (QQuickWindow *window = windowOf(engine)) {
+    if (auto *window = qobject_cast<QQuickWindow *>(windowOf(engine))) {
         releaseWhenHidden = releaseGraphicsWhenHidden(window);
         QObject::connect(&instance, &SingleInstance::activationRequested, window, [window] {
             window->show();

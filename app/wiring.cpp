@@ -9,13 +9,13 @@
 
 #include <functional>
 
-namespace {
-
 QObject *windowOf(QQmlApplicationEngine &engine)
 {
     const QList<QObject *> roots = engine.rootObjects();
     return roots.isEmpty() ? nullptr : roots.first();
 }
+
+namespace {
 
 // Calls a window function by name from a device-manager signal, each
 // argument wrapped in a QVariant. window() finds the window at every call;
@@ -63,7 +63,7 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
     if (!window)
         return nullptr;
 
-    // #1, #2: AppManager saves before the device manager hears of a change.
+    // The user's choices: AppManager saves them before the device manager hears of a change.
     QObject::connect(window, SIGNAL(updateDeviceProfile(QString,QString,QVariant)), &appManager,
                      SLOT(updateDeviceProfile(QString,QString,QVariant)), Qt::AutoConnection);
     QObject::connect(window, SIGNAL(updateDeviceProfiles(QString)), &appManager,
@@ -75,7 +75,7 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
 
     auto *manager = new RFCManager(profiles, std::move(bluetooth)); // deleted by stopDeviceManagement
 
-    // #3, #4
+    // The device manager acts on the same choices, queued behind the save.
     QObject::connect(window, SIGNAL(updateDeviceProfile(QString,QString,QVariant)), manager,
                      SLOT(updateDeviceProfile(QString,QString,QVariant)), Qt::QueuedConnection);
     QObject::connect(window, SIGNAL(updateDeviceProfiles(QString)), manager,
@@ -84,7 +84,9 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
     QCoreApplication *app = QCoreApplication::instance();
     using ErrorForDevice = void (RFCManager::*)(QString, QString);
     using SystemNotice = void (RFCManager::*)(QString);
-    // #5 .. #12
+    // Devices, levels and errors reach the window's rows; levels, names and
+    // tray registrations reach AppManager and its tray icons and warnings. A
+    // device that goes takes its row and its tray icon.
     QObject::connect(manager, &RFCManager::signal_registerToIndex, manager,
                      Forwarder::inRegistryThread(window, "registerToIndex"), Qt::DirectConnection);
     QObject::connect(manager, &RFCManager::signal_unregisterFromIndex, manager,
@@ -97,6 +99,8 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
                      Forwarder::inGuiThread(engine, "updateDeviceBatteryValue"), Qt::AutoConnection);
     QObject::connect(manager, &RFCManager::signal_sendBatteryLevel, &appManager,
                      &AppManager::updateDeviceBatteryValue, Qt::DirectConnection);
+    QObject::connect(manager, &RFCManager::signal_registerToIndex, &appManager, &AppManager::registerToIndex,
+                     Qt::QueuedConnection);
     QObject::connect(manager, &RFCManager::signal_registerToTray, &appManager,
                      &AppManager::registerDeviceToTrary, Qt::QueuedConnection);
     QObject::connect(manager, &RFCManager::signal_unregisterFromIndex, &appManager,

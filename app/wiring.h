@@ -23,5 +23,9 @@ RFCManager *startDeviceManagement(QQmlApplicationEngine &engine, AppManager &app
 // deletes it; removes the device tray icons. Safe with null.
 void stopDeviceManagement(RFCManager *manager, AppManager &appManager);
 
+// The engine's window (its first root object), or null when it has none.
+// GUI thread only.
+QObject *windowOf(QQmlApplicationEngine &engine);
+
 // How long the exit waits for each thread.
 constexpr int kShutdownTimeoutMs = 3000;

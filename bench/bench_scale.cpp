@@ -1,6 +1,6 @@
 // Scale: one scan cycle (enumeration and reconciliation) with 10, 100 and
 // 1000 paired devices, in the simulated world and against a mocked BlueZ;
-// and the window with 1000 rows.   bench_scale [table file]
+// and the window with 1000 rows; a click with a large profile map.   bench_scale [table file]
 #include "app/program.h"
 #include "devices/enumeration.h"
 #include "devices/scancycle.h"
@@ -152,5 +152,26 @@ int main(int argc, char **argv)
     out << "| register all rows | " << ms(registerMs) << " |\n";
     out << "| update the first row | " << ms(update("dev-0")) << " |\n";
     out << "| update the last row | " << ms(update(QStringLiteral("dev-%1").arg(rows - 1))) << " |\n";
+
+    // One click with a large configuration file: what the registry works
+    // out (under its mutex, on the GUI thread) when one box changes.
+    out << "\n| profile map entries | ms per click (reconcileProfiles) |\n|---|---|\n";
+    for (int n : {1000, 8000, 32000}) {
+        QJsonObject before;
+        for (int i = 0; i < n; ++i)
+            before.insert(QStringLiteral("dev-%1").arg(i), QJsonObject{{"listen", i % 2 == 0}, {"tray", i % 3 == 0}});
+        QJsonObject after = before;
+        setProfileEntry(after, "dev-1", "tray", true);
+        const QStringList linked{"dev-0", "dev-2"};
+        QVector<double> times;
+        for (int k = 0; k < 5; ++k) {
+            QElapsedTimer c;
+            c.start();
+            reconcileProfiles(before, after, linked, {});
+            times << c.nsecsElapsed() / 1e6;
+        }
+        out << "| " << n << " | " << ms(median(times)) << " |\n";
+        out.flush();
+    }
     return 0;
 }

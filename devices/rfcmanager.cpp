@@ -97,7 +97,6 @@ void RFCManager::scanDevices()
             break;
         case ScanStep::StartLink:
             startLink(step.deviceId, step.hostName, step.serviceName, now);
-            m_linkNames.insert(step.deviceId, step.name);
             if (step.tray)
                 emit signal_registerToTray(step.deviceId, step.name);
             break;
@@ -117,7 +116,6 @@ void RFCManager::scanDevices()
             break;
         }
         case ScanStep::ShowTray:
-            m_linkNames.insert(step.deviceId, step.name);
             emit signal_registerToTray(step.deviceId, step.name);
             break;
         case ScanStep::Advice: {
@@ -180,7 +178,6 @@ bool RFCManager::stopLinkLocked(const QString &id)
     (*it)->stop();
     m_backoff.reset(id); // a link we end ourselves has not failed
     m_links.erase(it);
-    m_linkNames.remove(id);
     return true;
 }
 
@@ -197,21 +194,18 @@ void RFCManager::applyProfileChange(const QJsonObject &before)
     for (auto it = m_links.cbegin(); it != m_links.cend(); ++it)
         if (!it->isNull())
             linked << it.key();
-    for (const QString &id : qAsConst(m_known.linked)) // their level comes from the system
-        if (!linked.contains(id))
-            linked << id;
-    for (const ProfileAction &action : reconcileProfiles(before, m_profiles, linked)) {
+    for (const ProfileAction &action : reconcileProfiles(before, m_profiles, linked, m_known.fromSystem)) {
         switch (action.kind) {
         case ProfileAction::StopLink:
-            // Also where the link has already ended: its icon stays no more.
             stopLinkLocked(action.deviceId);
-            m_known.linked.remove(action.deviceId);
             m_known.advised.remove(action.deviceId);
             setRowError(action.deviceId, QString()); // no link asked for: nothing to say about one
-            emit signal_unregisterFromTray(action.deviceId);
             break;
         case ProfileAction::ShowTray:
-            emit signal_registerToTray(action.deviceId, m_linkNames.value(action.deviceId));
+            // Named as the scan cycle last listed it; a device not listed
+            // (yet) gets its icon from the cycle that lists it.
+            if (m_known.names.contains(action.deviceId))
+                emit signal_registerToTray(action.deviceId, m_known.names.value(action.deviceId));
             break;
         case ProfileAction::HideTray:
             emit signal_unregisterFromTray(action.deviceId);
@@ -233,10 +227,7 @@ void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
     std::unique_lock<std::mutex> lock(m_mutex);
     qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
     const QJsonObject before = m_profiles;
-    const QJsonValue entry = m_profiles.value(Id);
-    QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
-    profile.insert(Key, value.toJsonValue());
-    m_profiles.insert(Id, profile);
+    setProfileEntry(m_profiles, Id, Key, value);
     applyProfileChange(before);
     retryTickedLocked(before);
 }
@@ -333,6 +324,5 @@ bool RFCManager::shutdown(int timeoutMs)
     }
     m_allLinks.clear();
     m_links.clear();
-    m_linkNames.clear();
     return allStopped;
 }

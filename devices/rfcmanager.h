@@ -96,7 +96,6 @@ private:
     QJsonObject m_profiles;                     // guarded by m_mutex
     QMap<QString, QPointer<RFCBase>> m_links;   // guarded by m_mutex
     QList<QPointer<RFCBase>> m_allLinks;        // every link not yet deleted; m_mutex
-    QMap<QString, QString> m_linkNames;         // device name of each link in m_links; m_mutex
     QHash<QString, QString> m_rowErrors;        // the error each row shows; GUI thread only
     QMap<QString, QDateTime> m_lastSeen;        // registry thread only
     KnownLevels m_known;                        // m_mutex

@@ -14,6 +14,14 @@ bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QSt
     return flag.isBool() && flag.toBool();
 }
 
+void setProfileEntry(QJsonObject &profiles, const QString &deviceId, const QString &key, const QVariant &value)
+{
+    const QJsonValue entry = profiles.value(deviceId);
+    QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
+    profile.insert(key, value.toJsonValue());
+    profiles.insert(deviceId, profile);
+}
+
 QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &profiles,
                                 QMap<QString, QDateTime> &lastSeen, const QDateTime &now,
                                 const std::function<bool(const QString &)> &hasLiveLink,
@@ -48,13 +56,14 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
             else
                 known.shown.remove(id);
         }
-        const bool fromSystem = level >= 0 && profileFlag(profiles, id, "listen");
-        if (fromSystem && !known.linked.contains(id)) {
-            known.linked.insert(id);
+        known.names.insert(id, name);
+        const bool fromSystem = level >= 0;
+        if (fromSystem && !known.fromSystem.contains(id)) {
+            known.fromSystem.insert(id);
             if (profileFlag(profiles, id, "tray"))
                 steps.append({ScanStep::ShowTray, {}, id, name, {}, {}, false, level});
         } else if (!fromSystem) {
-            known.linked.remove(id);
+            known.fromSystem.remove(id);
         }
         const auto handsFree = std::find_if(services.begin(), services.end(), [](const QJsonValue &s) {
             return s.toObject().value("ServiceId").toString() == QLatin1String(kHandsFreeServiceId);
@@ -94,9 +103,12 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
         }
         if (hasLiveLink(it.key()))
             steps.append({ScanStep::StopLink, {}, it.key(), {}, {}, {}, false});
-        known.shown.remove(it.key());
-        known.linked.remove(it.key());
+        // Its level goes with it: a later icon or warning must not show it.
+        if (known.shown.remove(it.key()))
+            steps.append({ScanStep::Level, {}, it.key(), {}, {}, {}, false, -1});
+        known.fromSystem.remove(it.key());
         known.advised.remove(it.key());
+        known.names.remove(it.key());
         backoff.forget(it.key());
         steps.append({ScanStep::Unregister, {}, it.key(), {}, {}, {}, false});
         it = lastSeen.erase(it);
@@ -105,27 +117,32 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
 }
 
 QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
-                                         const QStringList &linked)
+                                         const QStringList &linked, const QSet<QString> &fromSystem)
 {
     // The linked devices first, then every other device named in either map.
+    const QSet<QString> isLinked(linked.cbegin(), linked.cend());
     QStringList ids = linked;
+    QSet<QString> seen = isLinked;
     for (const QJsonObject *map : {&before, &after})
         for (auto it = map->begin(); it != map->end(); ++it)
-            if (!ids.contains(it.key()))
+            if (!seen.contains(it.key())) {
+                seen.insert(it.key());
                 ids << it.key();
+            }
 
     QVector<ProfileAction> actions;
     for (const QString &id : qAsConst(ids)) {
-        const bool isLinked = linked.contains(id);
-        if (!profileFlag(after, id, "listen") && (isLinked || profileFlag(before, id, "listen"))) {
-            actions.append({ProfileAction::StopLink, id});
-            continue;
-        }
+        const bool linkedNow = isLinked.contains(id);
+        const bool levelKnown = fromSystem.contains(id);
         const bool trayBefore = profileFlag(before, id, "tray");
         const bool trayAfter = profileFlag(after, id, "tray");
-        if (trayBefore && !trayAfter)
+        const bool stop = !profileFlag(after, id, "listen") && (linkedNow || profileFlag(before, id, "listen"));
+        if (stop)
+            actions.append({ProfileAction::StopLink, id});
+        // An icon that came with a link goes with it; the system's level keeps one.
+        if (trayBefore && (!trayAfter || (stop && !levelKnown)))
             actions.append({ProfileAction::HideTray, id});
-        else if (!trayBefore && trayAfter && isLinked)
+        else if (!trayBefore && trayAfter && ((linkedNow && !stop) || levelKnown))
             actions.append({ProfileAction::ShowTray, id});
     }
     return actions;

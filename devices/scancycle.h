@@ -5,8 +5,10 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QHash>
 #include <QMap>
 #include <QSet>
+#include <QVariant>
 #include <QVector>
 #include <functional>
 
@@ -36,9 +38,10 @@ struct ScanStep
 // (a record's "Battery") and of the rows that say why no link of ours runs.
 struct KnownLevels
 {
-    QMap<QString, int> shown; // the level last put on each device's row
-    QSet<QString> linked;     // listened devices whose level comes from the system, not a link
-    QSet<QString> advised;    // listened devices whose row says who holds the hands-free channel
+    QMap<QString, int> shown;      // the level last put on each device's row
+    QSet<QString> fromSystem;      // devices whose level comes from the system, not a link of ours
+    QSet<QString> advised;         // listened devices whose row says who holds the hands-free channel
+    QHash<QString, QString> names; // each listed device's name, as last listed
 };
 
 // The reconciliation of one scan cycle, free of threads and Bluetooth:
@@ -50,9 +53,9 @@ struct KnownLevels
 // the device is found not connected or not listed, so that the device is
 // linked afresh when it comes back.
 // A level the system already knows goes on the row (changes only) while no
-// link of ours runs for the device; a listened device with such a level
-// gets no link, and counts as linked for its tray icon, until the system
-// forgets the level.
+// link of ours runs for the device; a device with such a level gets its
+// tray icon when 托盘 is ticked, and a listened one gets no link, until the
+// system forgets the level. A device that goes takes its level with it.
 // Where another program holds the hands-free audio gateway (a record's
 // "HandsFreeHeld", the words for the row) no link of ours is started and a
 // running one is stopped: the desktop's audio comes first. A listened
@@ -67,19 +70,26 @@ QVector<ScanStep> reconcileScan(const QJsonArray &records, const QJsonObject &pr
 // true in an object profile does.
 bool profileFlag(const QJsonObject &profiles, const QString &deviceId, const QString &key);
 
+// Sets one entry of a device's profile: the device's profile object (a new
+// one where there is none or it is null; an empty one where it is no
+// object) gets Key set to value, and replaces the old one.
+void setProfileEntry(QJsonObject &profiles, const QString &deviceId, const QString &key, const QVariant &value);
+
 // What a change of the profile map does at once.
 struct ProfileAction
 {
     enum Kind {
-        StopLink, // "listen" turned off: the link (if one runs) and the tray icon go
-        ShowTray, // "tray" turned on while the device's link runs: its icon comes
-        HideTray, // "tray" turned off: the tray icon goes
+        StopLink, // "listen" turned off: the link (if one runs) and its row's marker go
+        ShowTray, // "tray" turned on while the device's link runs or its level comes from the system
+        HideTray, // "tray" turned off, or the link that brought the icon is no longer asked for
     };
     Kind kind;
     QString deviceId;
 };
 
 // The actions, linked devices first, when the profile map goes from before
-// to after; linked lists the devices whose link runs.
+// to after; linked lists the devices whose link runs, fromSystem those
+// whose level the system knows. A listen turned off stops the link, and its
+// icon goes unless the system's level keeps it. Linear in the map's size.
 QVector<ProfileAction> reconcileProfiles(const QJsonObject &before, const QJsonObject &after,
-                                         const QStringList &linked);
+                                         const QStringList &linked, const QSet<QString> &fromSystem = {});

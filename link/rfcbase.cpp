@@ -108,7 +108,7 @@ bool RFCBase::read(platform::DataReader *reader)
         const QByteArray received = reader->readString(count).toUtf8();
         qDebug() << "Recieved :" + QString::fromUtf8(received.constData(), received.size()) << "\n";
 
-        for (const QByteArray &command : splitCommands(received))
+        for (const QByteArray &command : m_commands.feed(received))
             answer(command);
         return true;
     } catch (const PlatformError &e) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandassembler.h"
+
 #include <QString>
 #include <QThread>
 #include <atomic>
@@ -58,6 +60,7 @@ private:
 
     const std::unique_ptr<platform::StreamSocket> m_socket;
     platform::DataWriter *m_writer = nullptr;
+    CommandAssembler m_commands; // the link's thread only
     const QString m_hostName;
     const QString m_serviceName;
     const QString m_deviceId;

@@ -65,13 +65,16 @@ void FdStreamSocket::close()
         ::shutdown(fd, SHUT_RDWR);
 }
 
-bool FdStreamSocket::waitFor(int fd, short events)
+bool FdStreamSocket::waitFor(int fd, short events, const QDeadlineTimer &deadline)
 {
     pollfd fds[2] = {{fd, events, 0}, {m_abortFd, POLLIN, 0}};
     for (;;) {
         if (m_aborted.load())
             return false;
-        const int n = ::poll(fds, 2, -1);
+        const qint64 left = deadline.remainingTime(); // -1: forever
+        const int n = ::poll(fds, 2, left < 0 ? -1 : int(qMin<qint64>(left, 1 << 30)));
+        if (n == 0)
+            throwErrno(ETIMEDOUT);
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -2,6 +2,8 @@
 
 #include "streamsocket.h"
 
+#include <QDeadlineTimer>
+
 #include <atomic>
 
 namespace platform {
@@ -31,8 +33,9 @@ protected:
     void adopt(int fd);
     int fd() const { return m_fd.load(); }
 
-    // Waits until fd is ready for events (POLLIN/POLLOUT); false when aborted.
-    bool waitFor(int fd, short events);
+    // Waits until fd is ready for events (POLLIN/POLLOUT); false when
+    // aborted. Past the deadline it throws the platform error for ETIMEDOUT.
+    bool waitFor(int fd, short events, const QDeadlineTimer &deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     // Called when a load sees the end of the stream; a backend that knows the
     // stream broke rather than ended may throw here.

@@ -3,6 +3,7 @@
 #include "mysystemtrayicon.h"
 
 #include "../app/configstore.h"
+#include "../devices/scancycle.h"
 #include "../app/messagesink.h"
 #include "../app/servicetakeover.h"
 
@@ -95,11 +96,8 @@ MYSystemTrayIcon *AppManager::trayIcon(const QString &deviceId) const
 void AppManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
 {
     qDebug() << "updateDeviceProfile " << Id << "\tKey: " << Key << "\tValue:" << value;
-    const QJsonValue entry = m_profiles.value(Id);
-    QJsonObject profile = (entry.isNull() || entry.isUndefined()) ? QJsonObject() : entry.toObject();
-    profile.insert(Key, value.toJsonValue());
-    m_profiles.insert(Id, profile);
-    forgetUnwatched();
+    setProfileEntry(m_profiles, Id, Key, value);
+    watchChanged();
     saveConfig(m_profiles);
 }
 
@@ -108,14 +106,17 @@ void AppManager::updateDeviceProfiles(QString objstr)
     const QJsonObject map = QJsonDocument::fromJson(objstr.toUtf8()).object();
     qDebug() << "updateDeviceProfiles " << map;
     m_profiles = map;
-    forgetUnwatched();
+    watchChanged();
     saveConfig(map);
 }
 
 void AppManager::registerDeviceToTrary(QString deviceId, QString deviceName)
 {
     qDebug() << "registerDeviceToTrary: " << deviceId;
-    m_names.insert(deviceId, deviceName);
+    if (!deviceName.isEmpty())
+        m_names.insert(deviceId, deviceName);
+    else
+        deviceName = m_names.value(deviceId);
     if (m_trayIcons.contains(deviceId))
         return;
     auto *icon = new MYSystemTrayIcon(deviceName); // owned here; deleted in unregisterDeviceFromTray
@@ -156,25 +157,35 @@ bool AppManager::watched(const QString &deviceId) const
     return m_profiles.value(deviceId).toObject().value(QStringLiteral("tray")).toBool();
 }
 
+void AppManager::registerToIndex(const QJsonObject &record)
+{
+    const QString name = record.value(QStringLiteral("Name")).toString();
+    if (!name.isEmpty())
+        m_names.insert(record.value(QStringLiteral("Id")).toString(), name);
+}
+
 // A device whose 托盘 box is unticked is no longer watched; ticked again,
-// a level that is still low warns again.
-void AppManager::forgetUnwatched()
+// a level that is still low warns again, at once.
+void AppManager::watchChanged()
 {
     for (const QString &id : m_watch.devices()) {
         if (!watched(id))
             m_watch.forget(id);
     }
+    for (auto it = m_levels.cbegin(); it != m_levels.cend(); ++it)
+        warnIfLow(it.key(), it.value());
 }
 
 void AppManager::warnIfLow(const QString &deviceId, int level)
 {
-    if (!watched(deviceId))
+    // A warning is titled with the device's own name, never its Id.
+    if (!watched(deviceId) || !m_names.contains(deviceId))
         return;
     const LowBatteryWatch::Warning warning = m_watch.levelChanged(deviceId, level);
     if (warning == LowBatteryWatch::Warning::None)
         return;
     // The server runs elsewhere: the picture goes by its absolute path.
-    m_notifier->notify(deviceId, m_names.value(deviceId, deviceId), tr("电量低: ") + QString::number(level) + "%",
+    m_notifier->notify(deviceId, m_names.value(deviceId), tr("电量低: ") + QString::number(level) + "%",
                        QDir::current().absoluteFilePath(MYSystemTrayIcon::pictureFor(level)),
                        warning == LowBatteryWatch::Warning::Critical ? DesktopNotifier::Urgency::Critical
                                                                      : DesktopNotifier::Urgency::Normal);

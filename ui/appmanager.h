@@ -51,14 +51,19 @@ public slots:
     void registerDeviceToTrary(QString deviceId, QString deviceName);
     void unregisterDeviceFromTray(QString deviceId);
     void updateDeviceBatteryValue(QString deviceId, int value);
+    // A device record as the window gets it: its name titles the device's
+    // warnings and tray icon.
+    void registerToIndex(const QJsonObject &record);
 
 private:
     bool watched(const QString &deviceId) const;
-    void forgetUnwatched();
+    // After a change of the boxes: a device no longer watched is forgotten,
+    // one just watched whose level is low is warned about at once.
+    void watchChanged();
     void warnIfLow(const QString &deviceId, int level);
 
     QMap<QString, QPointer<MYSystemTrayIcon>> m_trayIcons;
-    QMap<QString, QString> m_names; // of the devices that had a tray icon
+    QMap<QString, QString> m_names; // of every device listed, from its record
     LowBatteryWatch m_watch;
     DesktopNotifier *m_notifier; // a child
     QMap<QString, int> m_levels; // the current level of each device that has one

@@ -1,19 +1,35 @@
 #include "mysystemtrayicon.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QDebug>
+#include <QSet>
 #include <QTextDocument>
 #include <QEvent>
 #include <QIcon>
+
+namespace {
+// What the session bus said of a StatusNotifierItem host; GUI thread only.
+enum class TrayHost { Unasked, Asking, StatusNotifier, Other };
+TrayHost trayHost = TrayHost::Unasked;
+QSet<MYSystemTrayIcon *> liveIcons;
+} // namespace
 
 MYSystemTrayIcon::MYSystemTrayIcon(const QString &deviceName, QObject *parent)
     : QSystemTrayIcon(parent), m_deviceName(deviceName)
 {
     setIcon(QIcon(pictureFor(kLevelUnknown)));
+    liveIcons.insert(this);
+    askTrayHost();
 }
 
-MYSystemTrayIcon::~MYSystemTrayIcon() = default;
+MYSystemTrayIcon::~MYSystemTrayIcon()
+{
+    liveIcons.remove(this);
+}
 
 QString MYSystemTrayIcon::pictureFor(int value)
 {
@@ -26,6 +42,7 @@ QString MYSystemTrayIcon::pictureFor(int value)
 
 void MYSystemTrayIcon::updateBatteryValue(int value)
 {
+    m_level = value;
     if (value < 0 || value > 100) {
         // As before the first level: nothing on the icon claims one.
         setToolTip(QString());
@@ -47,13 +64,31 @@ QString MYSystemTrayIcon::toolTipFor(const QString &plain, bool statusNotifierTr
 
 bool MYSystemTrayIcon::usesStatusNotifierTray()
 {
-    static const bool uses = [] {
-        QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                               QStringLiteral("/StatusNotifierWatcher"),
-                               QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus());
-        return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
-    }();
-    return uses;
+    askTrayHost();
+    return trayHost == TrayHost::StatusNotifier;
+}
+
+void MYSystemTrayIcon::askTrayHost()
+{
+    // Asked once, without waiting: a tray host that is slow to answer must
+    // not hold up the window. The icons' tool tips follow the answer.
+    if (trayHost != TrayHost::Unasked || !QCoreApplication::instance())
+        return;
+    trayHost = TrayHost::Asking;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto *answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get),
+                                               QCoreApplication::instance());
+    QObject::connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer] {
+        answer->deleteLater();
+        const bool registered = !answer->isError()
+            && answer->reply().arguments().value(0).value<QDBusVariant>().variant().toBool();
+        trayHost = registered ? TrayHost::StatusNotifier : TrayHost::Other;
+        for (MYSystemTrayIcon *icon : qAsConst(liveIcons))
+            icon->updateBatteryValue(icon->m_level);
+    });
 }
 
 bool MYSystemTrayIcon::event(QEvent *e)

@@ -30,12 +30,16 @@ public:
     // StatusNotifierItem title is plain text and is sent as it is.
     static QString toolTipFor(const QString &plain, bool statusNotifierTray);
     // Whether Qt shows tray icons through a StatusNotifierItem host on the
-    // session bus (as Qt itself decides, once, at the first tray icon).
+    // session bus (as Qt itself decides, once, at the first tray icon). The
+    // bus is asked once, without blocking: false until it has answered.
     static bool usesStatusNotifierTray();
 
 protected:
     bool event(QEvent *e) override;
 
 private:
+    static void askTrayHost();
+
     const QString m_deviceName;
+    int m_level = kLevelUnknown;
 };

@@ -115,7 +115,10 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     QVector<DeviceInfo> devices;
     QStringList managers;
     bool gatewayRecord = false;
+    m_anyPowered = false;
     for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
+        if (it.value().value(kAdapter).value(QStringLiteral("Powered")).toBool())
+            m_anyPowered = true;
         if (it.value().contains(kBatteryManager))
             managers << it.key();
         if (it.value().value(kAdapter).value(QStringLiteral("UUIDs")).toStringList().contains(
@@ -176,17 +179,22 @@ QVariantMap BluezBluetooth::deviceOrThrow(const QString &deviceId) const
     const QVariantMap device = m_snapshot.value(deviceId).value(kDevice);
     if (device.isEmpty())
         throw PlatformError(kDeviceNotAvailable, QStringLiteral("The device is no longer known to BlueZ."));
-    const QString adapter = device.value(QStringLiteral("Adapter")).value<QDBusObjectPath>().path();
-    const QVariantMap adapterProperties = m_snapshot.value(adapter).value(kAdapter);
-    if (!adapterProperties.value(QStringLiteral("Powered")).toBool())
+    if (!m_anyPowered)
         throw PlatformError(kDeviceNotAvailable, QStringLiteral("The Bluetooth adapter is switched off."));
     return device;
+}
+
+bool BluezBluetooth::adapterPowered(const QVariantMap &device) const
+{
+    const QString adapter = device.value(QStringLiteral("Adapter")).value<QDBusObjectPath>().path();
+    return m_snapshot.value(adapter).value(kAdapter).value(QStringLiteral("Powered")).toBool();
 }
 
 bool BluezBluetooth::isConnected(const QString &deviceId)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return deviceOrThrow(deviceId).value(QStringLiteral("Connected")).toBool();
+    const QVariantMap device = deviceOrThrow(deviceId);
+    return adapterPowered(device) && device.value(QStringLiteral("Connected")).toBool();
 }
 
 QVector<RfcommService> BluezBluetooth::rfcommServices(const QString &deviceId)

@@ -37,13 +37,18 @@ public:
 
 private:
     using Interfaces = QMap<QString, QVariantMap>;
-    QVariantMap deviceOrThrow(const QString &deviceId) const; // with m_mutex held
+    // The device's properties. Throws "not available" while no adapter is
+    // powered (the radio cannot be used); a device whose own adapter is off
+    // while another is powered is there, not connected. With m_mutex held.
+    QVariantMap deviceOrThrow(const QString &deviceId) const;
+    bool adapterPowered(const QVariantMap &device) const; // with m_mutex held
     void noteReachable(bool reachable, const QString &why);
     QString devicePathOf(const QString &address) const;
     static int knownLevel(const QVariantMap &battery);
 
     mutable std::mutex m_mutex;
     QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
+    bool m_anyPowered = false;            // of the adapters in m_snapshot
     int m_reachable = -1;                 // unknown, 0 no, 1 yes: logged on change
     std::shared_ptr<HandsFreeProfile> m_profile; // made with the first stream; m_mutex
     std::unique_ptr<BatteryProvider> m_battery;  // made with the first pass; m_mutex

@@ -74,6 +74,48 @@ bool isServiceRecord(const sdp_record_t *record, const uuid_t &wanted)
     return found;
 }
 
+// The outcome of one asynchronous search: the records of its reply.
+struct SearchReply
+{
+    bool done = false;
+    bool ok = false;
+    sdp_list_t *records = nullptr;
+
+    ~SearchReply() { sdp_list_free(records, reinterpret_cast<sdp_free_func_t>(sdp_record_free)); }
+
+    // Called by sdp_process once the whole (reassembled) reply is in.
+    static void completed(uint8_t type, uint16_t status, uint8_t *rsp, size_t size, void *data)
+    {
+        auto *reply = static_cast<SearchReply *>(data);
+        reply->done = true;
+        reply->ok = status == 0 && type == SDP_SVC_SEARCH_ATTR_RSP;
+        if (!reply->ok || !rsp)
+            return;
+        // A sequence of attribute lists, one per record.
+        uint8_t dataType = 0;
+        int length = 0;
+        int left = int(size);
+        const int header = sdp_extract_seqtype(rsp, left, &dataType, &length);
+        if (header <= 0)
+            return;
+        rsp += header;
+        left -= header;
+        while (left > 0) {
+            int used = 0;
+            sdp_record_t *record = sdp_extract_pdu(rsp, left, &used);
+            if (!record)
+                break;
+            if (used <= 0) {
+                sdp_record_free(record);
+                break;
+            }
+            reply->records = sdp_list_append(reply->records, record);
+            rsp += used;
+            left -= used;
+        }
+    }
+};
+
 } // namespace
 
 int RfcommSocket::resolveChannel(const QString &address, const QString &serviceUuid)
@@ -110,16 +152,31 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
     sdp_list_t *search = sdp_list_append(nullptr, &uuid);
     uint32_t range = 0x0000ffff;
     sdp_list_t *attributes = sdp_list_append(nullptr, &range);
-    sdp_list_t *records = nullptr;
-    const int status = sdp_service_search_attr_req(session, search, SDP_ATTR_REQ_RANGE, attributes, &records);
-    const int searchErrno = errno;
+    // Asked and answered piece by piece, so that abort() ends the wait for
+    // a headset that is slow to answer; the library's own blocking search
+    // would wait up to its 20 s for each piece.
+    SearchReply reply;
+    int status = sdp_set_notify(session, &SearchReply::completed, &reply);
+    if (status == 0)
+        status = sdp_service_search_attr_async(session, search, SDP_ATTR_REQ_RANGE, attributes);
+    int searchErrno = errno;
     sdp_list_free(search, nullptr);
     sdp_list_free(attributes, nullptr);
     if (status != 0)
         throwBluetoothErrno(searchErrno ? searchErrno : EIO);
+    const QDeadlineTimer deadline(kSearchTimeoutMs);
+    while (!reply.done) {
+        if (!waitFor(sdp_get_socket(session), POLLIN, deadline))
+            throw PlatformError(kOperationAborted, QStringLiteral("The connection attempt was cancelled."));
+        errno = 0;
+        if (sdp_process(session) != 0 && !reply.done)
+            throwBluetoothErrno(errno ? errno : EIO);
+    }
+    if (!reply.ok)
+        throwBluetoothErrno(EIO);
 
     int channel = -1;
-    for (sdp_list_t *r = records; r && channel < 0; r = r->next) {
+    for (sdp_list_t *r = reply.records; r && channel < 0; r = r->next) {
         auto *record = static_cast<sdp_record_t *>(r->data);
         sdp_list_t *protocols = nullptr;
         if (isServiceRecord(record, uuid) && sdp_get_access_protos(record, &protocols) == 0) {
@@ -129,7 +186,6 @@ int RfcommSocket::resolveChannel(const QString &address, const QString &serviceU
             sdp_list_free(protocols, nullptr);
         }
     }
-    sdp_list_free(records, reinterpret_cast<sdp_free_func_t>(sdp_record_free));
     if (channel <= 0)
         throw PlatformError(codeForErrno(ENOENT),
                             QStringLiteral("The device offers no RFCOMM channel for service %1.").arg(serviceUuid));

@@ -12,8 +12,12 @@ class RfcommSocket : public FdStreamSocket
 public:
     void connect(const QString &hostName, const QString &serviceName, ProtectionLevel level) override;
 
-    // The SDP look-up of a service's RFCOMM channel on a device.
+    // The SDP look-up of a service's RFCOMM channel on a device; abort()
+    // ends it at once.
     int resolveChannel(const QString &address, const QString &serviceUuid);
+
+    // How long a search may take in all.
+    static constexpr int kSearchTimeoutMs = 20000;
 };
 
 // The platform error for a failed Bluetooth call, in words a person

@@ -123,10 +123,19 @@ void TestRfcManager::levelTheSystemKnowsNeedsNoLink()
     start(profiles(R"({"b":{"listen":true,"tray":true}})"));
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("tray:b/Beta"), 3000);
     QCOMPARE(m_events.filter("level:b/"), QStringList{"level:b/45"});
-    m_manager->updateDeviceProfile("b", "listen", false); // its icon goes, as a link's does
+    // Its icon follows 托盘 alone: unticking 监听 keeps it, unticking 托盘
+    // takes it, ticking 托盘 brings it back at once, with the device's name.
+    m_manager->updateDeviceProfile("b", "listen", false);
+    QTest::qWait(kCycleMs + 200);
+    QVERIFY(!m_events.contains("untray:b"));
+    m_manager->updateDeviceProfile("b", "tray", false);
     QTRY_VERIFY(m_events.contains("untray:b"));
+    m_manager->updateDeviceProfile("b", "tray", true);
+    QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("tray:b/").size(), 2, 200);
+    QCOMPARE(m_events.filter("tray:b/").last(), QStringLiteral("tray:b/Beta"));
     m_manager->updateDeviceProfile("b", "listen", true);
-    QTRY_COMPARE_WITH_TIMEOUT(m_events.filter("tray:b/Beta").size(), 2, 5000);
+    QTest::qWait(kCycleMs + 200);
+    QCOMPARE(m_events.filter("tray:b/").size(), 2);
     QCOMPARE(headset->connections(), 0);
     m_world->setBatteryLevel("b", -1); // the system forgets it: our own link takes over
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/80"), 8000);

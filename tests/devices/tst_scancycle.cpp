@@ -170,6 +170,10 @@ void TestScanCycle::vanishedDeviceIsReportedOnceAndRegisteredAgain()
     QCOMPARE(kinds(cycle({device("b")})), QStringLiteral("gone:a"));
     QCOMPARE(kinds(cycle({device("b")})), QString());
     QCOMPARE(kinds(cycle({device("a"), device("b")})), QStringLiteral("reg:a"));
+    // A level the system knew goes with its device: no stale level for a
+    // later row, tray icon or warning.
+    cycle({withLevel(device("a"), 15), device("b")});
+    QCOMPARE(kinds(cycle({device("b")})), QStringLiteral("level:a=-1 gone:a"));
 }
 
 void TestScanCycle::radioOffReportsEveryKnownDeviceInKeyOrder()
@@ -198,15 +202,20 @@ void TestScanCycle::profileChangesActOnRunningLinks_data()
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("listen off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":false,"tray":true}})" << "stop:x";
+    QTest::newRow("listen off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":false,"tray":true}})" << "stop:x hide:x";
     QTest::newRow("entry removed") << R"({"x":{"listen":true}})" << R"({})" << "stop:x";
     QTest::newRow("tray on") << R"({"x":{"listen":true}})" << R"({"x":{"listen":true,"tray":true}})" << "show:x";
     QTest::newRow("tray off") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":false}})" << "hide:x";
     // y has no running link (its headset is off): its icon still follows the boxes.
-    QTest::newRow("unlinked: listen off") << R"({"x":{"listen":true},"y":{"listen":true,"tray":true}})" << R"({"x":{"listen":true},"y":{}})" << "stop:y";
+    QTest::newRow("unlinked: listen off") << R"({"x":{"listen":true},"y":{"listen":true,"tray":true}})" << R"({"x":{"listen":true},"y":{}})" << "stop:y hide:y";
     QTest::newRow("tray off, linked or not") << R"({"x":{"listen":true,"tray":true},"y":{"listen":true,"tray":true}})"
                                                 << R"({"x":{"listen":true},"y":{"listen":true}})" << "hide:x hide:y";
     QTest::newRow("unlinked: tray on waits for the link") << R"({"y":{"listen":true}})" << R"({"x":{"listen":true},"y":{"listen":true,"tray":true}})" << "";
+    // z's level comes from the system: its icon follows 托盘 alone.
+    QTest::newRow("known level: tray alone shows") << R"({"x":{"listen":true}})" << R"({"x":{"listen":true},"z":{"tray":true}})" << "show:z";
+    QTest::newRow("known level: tray off hides") << R"({"x":{"listen":true},"z":{"tray":true}})" << R"({"x":{"listen":true},"z":{}})" << "hide:z";
+    QTest::newRow("known level: listen off keeps the icon") << R"({"x":{"listen":true},"z":{"listen":true,"tray":true}})"
+                                                            << R"({"x":{"listen":true},"z":{"tray":true}})" << "stop:z";
     QTest::newRow("nothing changed") << R"({"x":{"listen":true,"tray":true}})" << R"({"x":{"listen":true,"tray":true}})" << "";
 }
 
@@ -216,7 +225,7 @@ void TestScanCycle::profileChangesActOnRunningLinks()
     QFETCH(QString, after);
     QFETCH(QString, expected);
     QStringList out;
-    for (const ProfileAction &a : reconcileProfiles(profile(before), profile(after), {"x"}))
+    for (const ProfileAction &a : reconcileProfiles(profile(before), profile(after), {"x"}, {"z"}))
         out << (a.kind == ProfileAction::StopLink ? "stop:" : a.kind == ProfileAction::ShowTray ? "show:" : "hide:") + a.deviceId;
     QCOMPARE(out.join(' '), expected);
 }
@@ -238,6 +247,9 @@ void TestScanCycle::levelsTheSystemKnows_data()
     QTest::newRow("listened: tray, no link, until the system forgets")
         << listened << QList<int>{73, 60, -1} << QList<bool>{false, false, false}
         << QStringList{"level:x=73 tray:x", "level:x=60", "level:x=-1 link:x"};
+    QTest::newRow("tray alone: an icon with the level")
+        << R"({"x":{"tray":true}})" << QList<int>{12, 9} << QList<bool>{false, false}
+        << QStringList{"level:x=12 tray:x", "level:x=9"};
     QTest::newRow("a running link's reports rule")
         << none << QList<int>{73, 80, 80} << QList<bool>{false, true, false}
         << QStringList{"level:x=73", "", "level:x=80"};

@@ -1,4 +1,5 @@
 #include "link/atresponder.h"
+#include "link/commandassembler.h"
 
 #include <QtTest>
 
@@ -14,6 +15,8 @@ private slots:
     void split_data();
     void split();
     void pipelinedReadIsAnsweredCommandByCommand();
+    void assembly_data();
+    void assembly();
 };
 
 namespace {
@@ -140,6 +143,39 @@ void TestAtResponder::pipelinedReadIsAnsweredCommandByCommand()
     }
     QCOMPARE(replies, info("+BRSF: 3943") + kOk + kOk + info(kCindList));
     QCOMPARE(levels, (QList<int>{50, 49}));
+}
+
+// Reads joined into commands: what each read answers, and what it keeps.
+void TestAtResponder::assembly_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<QByteArray>>("answered");
+    QTest::addColumn<QByteArray>("kept");
+
+    QTest::newRow("report in two frames") << QList<QByteArray>{"AT+BIEV=2,", "57\r"}
+                                          << QList<QByteArray>{"AT+BIEV=2,57\r"} << QByteArray();
+    QTest::newRow("complete commands and a begun one") << QList<QByteArray>{"AT+CIND?\rAT+CMER=3,0,0,1\rAT+BI", "EV=2,9\r"}
+        << QList<QByteArray>{"AT+CIND?\r", "AT+CMER=3,0,0,1\r", "AT+BIEV=2,9\r"} << QByteArray();
+    QTest::newRow("one command, its line feed alone") << QList<QByteArray>{"AT+BRSF=406\r", "\n"}
+                                                      << QList<QByteArray>{"AT+BRSF=406\r", "\n"} << QByteArray();
+    QTest::newRow("the rest waits") << QList<QByteArray>{"AT+BIEV=2,5"} << QList<QByteArray>{} << QByteArray("AT+BIEV=2,5");
+    QTest::newRow("a whole read without CR is answered") << QList<QByteArray>{QByteArray(1024, 'A')}
+                                                         << QList<QByteArray>{QByteArray(1024, 'A')} << QByteArray();
+    QTest::newRow("a rest that grows to a read's size") << QList<QByteArray>{QByteArray(1000, 'A'), QByteArray(30, 'B')}
+        << QList<QByteArray>{QByteArray(1000, 'A') + QByteArray(30, 'B')} << QByteArray();
+}
+
+void TestAtResponder::assembly()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<QByteArray>, answered);
+    QFETCH(QByteArray, kept);
+    CommandAssembler assembler;
+    QList<QByteArray> got;
+    for (const QByteArray &read : qAsConst(reads))
+        got += assembler.feed(read).toList();
+    QCOMPARE(got, answered);
+    QCOMPARE(assembler.rest(), kept);
 }
 
 QTEST_GUILESS_MAIN(TestAtResponder)

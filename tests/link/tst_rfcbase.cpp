@@ -34,6 +34,7 @@ private slots:
     void cleanCloseWaitsForQuit();
     void burstIsAnsweredInSeveralReplies();
     void pipelinedCommandsGetAnAnswerEach();
+    void commandSplitOverTwoReads();
     void quitDoesNotInterruptABlockedLoad();
     void stopEndsABlockedLinkAtOnce();
     void nulBytesAndInvalidUtf8();
@@ -220,6 +221,24 @@ void TestRfcBase::pipelinedCommandsGetAnAnswerEach()
     QTest::qWait(400);
     QCOMPARE(session->finalCount(), before + 3);
     QVERIFY2(session->failures().isEmpty(), qPrintable(session->failures().join("; ")));
+}
+
+void TestRfcBase::commandSplitOverTwoReads()
+{
+    Link l;
+    auto headset = talkingHeadset(l);
+    QVERIFY(headset);
+    const auto session = headset->session();
+    const int before = session->finalCount();
+    const int reads = m_log->count("Recieved :");
+    session->send("AT+BIEV=2,");
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->count("Recieved :"), reads + 1, 5000);
+    session->send("57\r");
+    QVERIFY(session->waitForFinalCount(before + 1, 5000));
+    QTRY_COMPARE_WITH_TIMEOUT(l.levels->count(), 2, 5000);
+    QCOMPARE(l.levels->at(1).at(1).toInt(), 57);
+    QTest::qWait(400);
+    QCOMPARE(session->finalCount(), before + 1); // one command, one OK
 }
 
 void TestRfcBase::quitDoesNotInterruptABlockedLoad()

@@ -136,6 +136,25 @@ void TestBluez::adapterOffMeansRadioOff()
     QCOMPARE(notices, QStringList{"蓝牙设备未开启"});
     m_mock->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", true);
     QCOMPARE(pass().size(), 2);
+
+    // A second adapter, powered, with a connected headset: hci0 off hides
+    // nothing else, its devices stay listed as not connected.
+    m_mock->addAdapter("hci1");
+    m_mock->addDevice("hci1", kAddressC, "Gamma", true);
+    m_mock->connectDevice("hci1", kAddressC, true);
+    m_mock->connectDevice("hci0", kAddressB, true);
+    m_mock->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", false);
+    notices.clear();
+    const QJsonArray records = pass(&notices);
+    QCOMPARE(records.size(), 3);
+    QVERIFY(!notices.contains("蓝牙设备未开启"));
+    QStringList connected;
+    for (const QJsonValue &record : records)
+        connected << record["Name"].toString() + "=" + (record["Status"].toBool() ? "on" : "off");
+    QCOMPARE(connected, QStringList({"Alpha <b>buds</b>=off", "Beta=off", "Gamma=on"}));
+    m_mock->setProperty("/org/bluez/hci1", "org.bluez.Adapter1", "Powered", false);
+    QCOMPARE(pass(&notices), QJsonArray()); // no adapter powered: the radio cannot be used
+    QCOMPARE(notices.last(), QStringLiteral("蓝牙设备未开启"));
 }
 
 void TestBluez::bluezGoesAwayAndComesBack()

@@ -32,6 +32,7 @@ class Watcher(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
+        self.asked = 0
 
     @dbus.service.method("org.freedesktop.DBus.Introspectable", out_signature="s")
     def Introspect(self):
@@ -55,15 +56,25 @@ class Watcher(dbus.service.Object):
                 "IsStatusNotifierHostRegistered": True,
                 "ProtocolVersion": dbus.Int32(0)}
 
-    @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return self.properties()[name]
+    @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v",
+                         async_callbacks=("reply", "error"))
+    def Get(self, interface, name, reply, error):
+        # With --slow SECONDS, a host that is slow to say that it is there:
+        # every question after the first (Qt's own) waits that long.
+        value = self.properties()[name]
+        if name == "IsStatusNotifierHostRegistered":
+            self.asked += 1
+            if self.asked > 1 and SLOW:
+                GLib.timeout_add(int(SLOW * 1000), lambda: reply(value) and False)
+                return
+        reply(value)
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="s", out_signature="a{sv}")
     def GetAll(self, interface):
         return self.properties()
 
 
+SLOW = float(sys.argv[sys.argv.index("--slow") + 1]) if "--slow" in sys.argv else 0
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 bus = dbus.SessionBus()
 watcher = Watcher(bus)

@@ -32,6 +32,7 @@ private slots:
     void marks();
     void aNotificationAsTheDesktopShowsIt();
     void noServerChangesNothingElse();
+    void namedFromTheRecordAndWarnedOnTicking();
 
 private:
     bool startServer(const QString &capabilities = {});
@@ -227,6 +228,26 @@ void TestNotifications::noServerChangesNothingElse()
     app->updateDeviceBatteryValue("b", 20);
     QTRY_COMPARE(notifyCalls().size(), 1);
     QCOMPARE(notifyCalls().at(0).value(3).toString(), QStringLiteral("Beta"));
+}
+
+// A device whose level the system knows: its warnings carry the name from
+// its record, without a tray registration first, and ticking 托盘 while the
+// level is low warns at once.
+void TestNotifications::namedFromTheRecordAndWarnedOnTicking()
+{
+    const QString id = QStringLiteral("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01");
+    auto app = watching(id, QString(), false);
+    app->registerToIndex({{"Id", id}, {"Name", "B&O H95"}, {"Status", true}});
+    app->updateDeviceBatteryValue(id, 15);
+    QTest::qWait(200);
+    QCOMPARE(notifyCalls().size(), 0); // 托盘 unticked
+    app->updateDeviceProfile(id, "tray", true);
+    QTRY_COMPARE(notifyCalls().size(), 1);
+    QCOMPARE(notifyCalls().at(0).value(3).toString(), QStringLiteral("B&O H95"));
+    QCOMPARE(notifyCalls().at(0).value(4).toString(), QStringLiteral("电量低: 15%"));
+    app->updateDeviceBatteryValue(id, 9); // no tray icon yet: still the name
+    QTRY_COMPARE(notifyCalls().size(), 2);
+    QCOMPARE(notifyCalls().at(1).value(3).toString(), QStringLiteral("B&O H95"));
 }
 
 // Starts a private session bus, then the tests.
