@@ -140,6 +140,8 @@ Window {
                     // Names come from the devices: never interpret them as markup.
                     text: Name
                     textFormat: Text.PlainText
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: Name
                     font.family: "Source Han Sans"
                     font.pixelSize: 18
                     anchors.verticalCenter: parent.verticalCenter
@@ -184,6 +186,9 @@ Window {
                     anchors.leftMargin: 10
                     anchors.verticalCenter: parent.verticalCenter
                     visible: ErrMsg !== null && ErrMsg !== ""
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: ErrMsg === null ? "" : ErrMsg
+                    Accessible.ignored: !visible
 
                     MouseArea {
                         id: errorArea
@@ -205,6 +210,9 @@ Window {
                     batteryLevel: BatteryValue / 100
                     color: deviceItem.color
                     visible: BatteryValue !== null && BatteryValue !== -1
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: BatteryValue + "%"
+                    Accessible.ignored: !visible
                     onBatteryLevelChanged: console.log("BatteryValueChange: ", BatteryValue)
                 }
 
@@ -212,6 +220,8 @@ Window {
                     id: deviceItemCheckTray
                     objectName: "deviceItemCheckTray"
                     text: qsTr("托盘")
+                    accessibleName: Name + " " + text
+                    onActiveFocusChanged: if (activeFocus) deviceList.positionViewAtIndex(index, ListView.Contain)
                     anchors.verticalCenter: parent.verticalCenter
                     anchors.right: deviceItemCheckListen.left
                     anchors.rightMargin: 10
@@ -226,6 +236,8 @@ Window {
                     id: deviceItemCheckListen
                     objectName: "deviceItemCheckListen"
                     text: qsTr("监听")
+                    accessibleName: Name + " " + text
+                    onActiveFocusChanged: if (activeFocus) deviceList.positionViewAtIndex(index, ListView.Contain)
                     anchors.verticalCenter: parent.verticalCenter
                     anchors.right: parent.right
                     anchors.rightMargin: 10
@@ -241,6 +253,8 @@ Window {
         objectName: "systemNotify"
         text: window.systemNotifyValue
         textFormat: Text.PlainText
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         color: "red"
         font.family: "Source Han Sans"
         font.pixelSize: 20
@@ -258,12 +272,18 @@ Window {
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 20
         z: 10
+        text: qsTr("退出服务")
+        Accessible.name: text
+        // Tab reaches it after the rows; Space (the button's own) or Return presses it.
+        onClicked: Qt.quit()
+        Keys.onReturnPressed: Qt.quit()
+        Keys.onEnterPressed: Qt.quit()
 
         background: Rectangle {
             id: exitBackground
             color: "#fefefe"
-            border.color: "#e1e6ea"
-            border.width: 1
+            border.color: exitButton.visualFocus ? "#1e6fd9" : "#e1e6ea"
+            border.width: exitButton.visualFocus ? 2 : 1
             radius: 5
 
             MouseArea {
@@ -278,7 +298,7 @@ Window {
         }
 
         contentItem: Text {
-            text: qsTr("退出服务")
+            text: exitButton.text
             color: "black"
             font.family: "Source Han Sans"
             font.pixelSize: 18
