@@ -5,10 +5,8 @@
 #ifdef KESTROLUNE_DEMO
 #include "demoworld.h"
 #include "../platform/sim/simworld.h"
-#elif defined(KESTROLUNE_BLUEZ)
-#include "../platform/bluez/bluezbluetooth.h"
 #else
-#include "../platform/sim/simworld.h"
+#include "../platform/bluez/bluezbluetooth.h"
 #endif
 
 int main(int argc, char **argv)
@@ -16,10 +14,8 @@ int main(int argc, char **argv)
     return runKestrolune(argc, argv, []() -> std::shared_ptr<platform::Bluetooth> {
 #ifdef KESTROLUNE_DEMO
         return makeDemoWorld();
-#elif defined(KESTROLUNE_BLUEZ)
-        return std::make_shared<platform::bluez::BluezBluetooth>();
 #else
-        return std::make_shared<platform::sim::SimWorld>(); // no Bluetooth backend on this system
+        return std::make_shared<platform::bluez::BluezBluetooth>();
 #endif
     });
 }

@@ -65,7 +65,10 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     }
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    // Icons drawn from their "@2x" pictures on a scaled screen (the tray icons).
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrolune")); // the menu entry's name
     // Logout, Ctrl-C and a closed terminal end the program like the exit button.
     const QuitOnSignals quitOnSignals;
 
@@ -96,6 +99,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     }
 
     RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());
+    appManager.watchTray();
 
     const int result = app.exec();
     QObject::disconnect(releaseWhenHidden);

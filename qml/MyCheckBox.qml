@@ -63,7 +63,7 @@ Rectangle {
         anchors.leftMargin: 15
         anchors.verticalCenter: parent.verticalCenter
         color: "white"
-        border.width: 2
+        border.width: root.keyboardFocus ? 3 : 2
         border.color: root.keyboardFocus ? "#1e6fd9" : "#e1e6ea"
         radius: 2
 

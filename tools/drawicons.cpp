@@ -1,6 +1,6 @@
 // Draws Kestrolune's pictures with QPainter.
 //   drawicons --hicolor DIR                DIR/<n>x<n>/apps/kestrolune.png, the menu icon
-//   drawicons --loose DIR [--font FILE]   DIR/AirPods.ico, DIR/battery/battery-0..100.png and battery-unknown.png
+//   drawicons --loose DIR [--font FILE]   DIR/AirPods.ico, DIR/battery/battery-0..100.png and battery-unknown.png, each also @2x
 //   drawicons --embedded DIR              DIR/AirPods.png, DIR/AirPods.ico, DIR/exclamation.png
 // The embedded pictures are drawn once and committed under qml/resource/;
 // the loose ones are drawn at every build.
@@ -84,11 +84,14 @@ QImage exclamation(int side)
     return image;
 }
 
-QImage levelPicture(int level, const QString &family)
+// Each picture is drawn on a 32-pixel grid, 'scale' times over (2: the
+// "@2x" picture for a scaled panel).
+QImage levelPicture(int level, const QString &family, int scale)
 {
-    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    QImage image(32 * scale, 32 * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setPen(Qt::NoPen);
@@ -106,11 +109,12 @@ QImage levelPicture(int level, const QString &family)
 }
 
 // No level known: a grey tile with a question mark, unlike any level's colour.
-QImage unknownPicture(const QString &family)
+QImage unknownPicture(const QString &family, int scale)
 {
-    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    QImage image(32 * scale, 32 * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
+    p.scale(scale, scale);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setPen(QPen(QColor("#9e9e9e"), 2));
@@ -173,8 +177,13 @@ int main(int argc, char **argv)
             family = QFontDatabase::applicationFontFamilies(id).first();
     }
     QDir().mkpath(dir.filePath("battery"));
-    for (int level = 0; level <= 100; ++level)
-        ok = save(levelPicture(level, family), dir.filePath(QString("battery/battery-%1.png").arg(level)), "PNG") && ok;
-    ok = save(unknownPicture(family), dir.filePath("battery/battery-unknown.png"), "PNG") && ok;
+    // Qt takes "name@2x.png" beside "name.png" where the screen is scaled.
+    for (int scale : {1, 2}) {
+        const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+        for (int level = 0; level <= 100; ++level)
+            ok = save(levelPicture(level, family, scale),
+                      dir.filePath(QString("battery/battery-%1").arg(level) + suffix), "PNG") && ok;
+        ok = save(unknownPicture(family, scale), dir.filePath("battery/battery-unknown" + suffix), "PNG") && ok;
+    }
     return ok ? 0 : 1;
 }

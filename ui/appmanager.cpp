@@ -1,6 +1,7 @@
 #include "appmanager.h"
 #include "desktopnotifier.h"
 #include "mysystemtrayicon.h"
+#include "traywatch.h"
 
 #include "../app/configstore.h"
 #include "../devices/scancycle.h"
@@ -128,6 +129,15 @@ void AppManager::registerDeviceToTrary(QString deviceId, QString deviceName)
     }
     icon->setVisible(true);
     m_trayIcons.insert(deviceId, icon);
+    if (m_trayWatch)
+        m_trayWatch->check();
+}
+
+void AppManager::watchTray()
+{
+    if (!m_trayWatch)
+        m_trayWatch = new TrayWatch(&QSystemTrayIcon::isSystemTrayAvailable, this);
+    m_trayWatch->check();
 }
 
 void AppManager::unregisterDeviceFromTray(QString deviceId)

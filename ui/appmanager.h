@@ -12,6 +12,7 @@
 class DesktopNotifier;
 class MessageSink;
 class MYSystemTrayIcon;
+class TrayWatch;
 struct ServiceControl;
 
 // The native object behind the window: owns the per-device tray icons,
@@ -42,6 +43,10 @@ public:
     // application object still exists.
     void clearTrayIcons();
 
+    // Starts saying in the log whether the desktop has a notification area
+    // (once the application object exists).
+    void watchTray();
+
     const QJsonObject &profiles() const { return m_profiles; }
     MYSystemTrayIcon *trayIcon(const QString &deviceId) const;
 
@@ -66,6 +71,7 @@ private:
     QMap<QString, QString> m_names; // of every device listed, from its record
     LowBatteryWatch m_watch;
     DesktopNotifier *m_notifier; // a child
+    TrayWatch *m_trayWatch = nullptr; // a child, made by watchTray()
     QMap<QString, int> m_levels; // the current level of each device that has one
     QJsonObject m_profiles;
     std::shared_ptr<MessageSink> m_messages;

@@ -65,7 +65,10 @@ void DesktopNotifier::askCapabilities()
 void DesktopNotifier::send(const QString &deviceId, const Note &note)
 {
     QDBusMessage call = notificationsCall(QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(note.urgency))}};
+    // desktop-entry: the desktop groups the warnings under the program and
+    // applies the user's notification settings for it.
+    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(note.urgency))},
+                            {QStringLiteral("desktop-entry"), QStringLiteral("kestrolune")}};
     call << QStringLiteral("Kestrolune") << m_ids.value(deviceId, 0u) << note.icon
          << note.summary << note.body << QStringList() << hints
          << qint32(-1);

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTextDocument>
 #include <QEvent>
+#include <QFile>
 #include <QIcon>
 
 namespace {
@@ -21,7 +22,7 @@ QSet<MYSystemTrayIcon *> liveIcons;
 MYSystemTrayIcon::MYSystemTrayIcon(const QString &deviceName, QObject *parent)
     : QSystemTrayIcon(parent), m_deviceName(deviceName)
 {
-    setIcon(QIcon(pictureFor(kLevelUnknown)));
+    setIcon(iconFor(kLevelUnknown));
     liveIcons.insert(this);
     askTrayHost();
 }
@@ -40,18 +41,29 @@ QString MYSystemTrayIcon::pictureFor(int value)
     return path;
 }
 
+QIcon MYSystemTrayIcon::iconFor(int value)
+{
+    // The picture and, for a scaled panel, the one drawn at twice its size.
+    const QString picture = pictureFor(value);
+    QIcon icon(picture);
+    const QString twice = QString(picture).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+    if (QFile::exists(twice))
+        icon.addFile(twice);
+    return icon;
+}
+
 void MYSystemTrayIcon::updateBatteryValue(int value)
 {
     m_level = value;
     if (value < 0 || value > 100) {
         // As before the first level: nothing on the icon claims one.
         setToolTip(QString());
-        setIcon(QIcon(pictureFor(kLevelUnknown)));
+        setIcon(iconFor(kLevelUnknown));
         return;
     }
     const QString text = QString::number(value, 10);
     setToolTip(toolTipFor(m_deviceName + tr("电量: ") + text, usesStatusNotifierTray()));
-    setIcon(QIcon(pictureFor(value)));
+    setIcon(iconFor(value));
 }
 
 QString MYSystemTrayIcon::toolTipFor(const QString &plain, bool statusNotifierTray)

@@ -19,6 +19,9 @@ public:
     // The picture file for a level, relative to the current directory; a
     // value outside 0 to 100 (kLevelUnknown) gives the "level not known" one.
     static QString pictureFor(int value);
+    // The icon of a level: its picture, and beside it the "@2x" one where
+    // there is one, which a scaled panel draws sharp.
+    static QIcon iconFor(int value);
 
     // No level is known: before the first report and after a link ended.
     static constexpr int kLevelUnknown = -1;

@@ -3,6 +3,7 @@
 #include "support/recordingsink.h"
 #include "ui/appmanager.h"
 #include "ui/mysystemtrayicon.h"
+#include "ui/traywatch.h"
 
 #include <QApplication>
 #include <QHelpEvent>
@@ -33,6 +34,7 @@ private slots:
     void profileSlotsSaveTheWholeMap();
     void markupInANameIsShownLiterally();
     void unreadableConfigIsKeptAndTheUserTold();
+    void aDesktopWithoutANotificationAreaIsSaidOnce();
 
 private:
     // Whether an icon shows the picture of a file; never true for a missing
@@ -268,6 +270,30 @@ void TestAppManager::unreadableConfigIsKeptAndTheUserTold()
     m_app->loadConfig();
     m_app->updateDeviceProfiles(R"({"c":{}})");
     QVERIFY(!QFile::exists(config + ".unreadable-3"));
+}
+
+// No notification area: said once, checked again every 30 s until one
+// appears, which is said too; nothing more while it stays.
+void TestAppManager::aDesktopWithoutANotificationAreaIsSaidOnce()
+{
+    LogCapture log;
+    bool available = false;
+    TrayWatch watch([&available] { return available; });
+    watch.check();
+    watch.check();
+    QCOMPARE(log.count("this desktop has no notification area"), 1);
+    QVERIFY(log.count("gnome-shell-extension-appindicator") == 1);
+    QVERIFY(watch.retrying());
+    available = true;
+    watch.check();
+    watch.check();
+    QCOMPARE(log.count("a notification area is there now"), 1);
+    QVERIFY(!watch.retrying());
+
+    LogCapture quiet; // a desktop with one from the start says nothing
+    TrayWatch present([] { return true; });
+    present.check();
+    QCOMPARE(quiet.count("Tray:"), 0);
 }
 
 QTEST_MAIN(TestAppManager)

@@ -190,6 +190,8 @@ void TestNotifications::aNotificationAsTheDesktopShowsIt()
     QVERIFY2(icon.isAbsolute() && icon.fileName() == "battery-17.png" && icon.exists(), qPrintable(icon.filePath()));
     QCOMPARE(first.value(3).toString(), name); // plain text, even where the body may hold markup
     QCOMPARE(first.value(4).toString(), QStringLiteral("电量低: 17%"));
+    // Grouped under the program's menu entry, with the user's settings for it.
+    QCOMPARE(qdbus_cast<QVariantMap>(first.value(6)).value("desktop-entry").toString(), QStringLiteral("kestrolune"));
 
     // The second warning replaces the device's first on screen.
     app->updateDeviceBatteryValue("dev", 10);
