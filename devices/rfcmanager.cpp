@@ -23,12 +23,26 @@ RFCManager::RFCManager(QJsonObject profiles, std::shared_ptr<platform::Bluetooth
         throw platform::PlatformError(qint32(result), QStringLiteral("CoInitializeEx failed"));
     std::cout << "RFCManager..." << std::flush;
     m_profiles = std::move(profiles);
+    m_bluetooth->watchChanges([this] { requestScan(); });
 }
 
 // Runs only once the registry's thread has finished (or never started).
 RFCManager::~RFCManager()
 {
+    m_bluetooth->watchChanges({});
     platform::markThreadJoined(this);
+}
+
+void RFCManager::requestScan()
+{
+    std::unique_lock<std::mutex> lock(m_soonMutex);
+    if (!m_soon || m_stopping.load())
+        return;
+    QTimer *soon = m_soon;
+    QMetaObject::invokeMethod(soon, [soon] {
+        if (!soon->isActive())
+            soon->start();
+    }, Qt::QueuedConnection);
 }
 
 void RFCManager::run()
@@ -42,7 +56,19 @@ void RFCManager::run()
         m_timer = timer;
         connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
         timer->start(m_scanIntervalMs);
+        QTimer soon; // a cycle at once, for a signalled change or a click
+        soon.setSingleShot(true);
+        soon.setInterval(kCoalesceMs);
+        connect(&soon, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
+        {
+            std::unique_lock<std::mutex> lock(m_soonMutex);
+            m_soon = &soon;
+        }
         exec();
+        {
+            std::unique_lock<std::mutex> lock(m_soonMutex);
+            m_soon = nullptr;
+        }
 
         delete timer;
         reapStoppedLinks(registryContext);
@@ -230,6 +256,7 @@ void RFCManager::updateDeviceProfile(QString Id, QString Key, QVariant value)
     setProfileEntry(m_profiles, Id, Key, value);
     applyProfileChange(before);
     retryTickedLocked(before);
+    requestScan(); // a ticked 监听 links at once
 }
 
 void RFCManager::updateDeviceProfiles(QString objstr)
@@ -242,6 +269,7 @@ void RFCManager::updateDeviceProfiles(QString objstr)
     if (document.isObject()) {
         applyProfileChange(before);
         retryTickedLocked(before);
+        requestScan(); // a ticked 监听 links at once
     }
 }
 
@@ -295,6 +323,7 @@ void RFCManager::slot_recvKnownLevel(const QString &deviceId, int value)
 
 bool RFCManager::shutdown(int timeoutMs)
 {
+    m_bluetooth->watchChanges({}); // no more cycles asked for
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_stopping.store(true);

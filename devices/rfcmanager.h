@@ -21,9 +21,11 @@ class Bluetooth;
 }
 
 // The device registry: a thread that lists the paired devices every 3000 ms,
+// and at once whenever the system signals a change or the user ticks a box,
 // reports new and vanished devices, starts one hands-free link per connected,
-// listened device and relays the links' reports. The object itself belongs
-// to the GUI thread, so its slots run there.
+// listened device and relays the links' reports. Every cycle runs on the
+// registry's thread, one after the other. The object itself belongs to the
+// GUI thread, so its slots run there.
 class RFCManager : public QThread
 {
     Q_OBJECT
@@ -42,6 +44,12 @@ public:
     QJsonObject profiles() const;
 
     static constexpr int kScanIntervalMs = 3000;
+    // Changes signalled within this time of each other make one cycle.
+    static constexpr int kCoalesceMs = 10;
+
+    // A cycle soon, on the registry's thread: changes signalled meanwhile
+    // join it. Any thread; nothing happens before run() or after shutdown().
+    void requestScan();
 
     // The time between scan cycles; kScanIntervalMs unless changed before
     // start() (tests use shorter cycles).
@@ -101,6 +109,8 @@ private:
     KnownLevels m_known;                        // m_mutex
     LinkBackoff m_backoff;                      // m_mutex
     QPointer<QTimer> m_timer;
+    QTimer *m_soon = nullptr;                   // the coalescing timer, in the registry thread; m_soonMutex
+    std::mutex m_soonMutex;
     int m_scanIntervalMs = kScanIntervalMs;
     QObject *m_registryContext = nullptr;       // lives in the registry thread while run() runs
     std::atomic<bool> m_stopping{false};

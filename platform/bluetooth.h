@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUuid>
 #include <QVector>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -55,6 +56,14 @@ public:
     // headset's hands-free channel to that program. Empty where none does.
     // As the last pairedDevices() found it.
     virtual QString handsFreeHeldElsewhere() { return {}; }
+
+    // Calls changed() (from any thread, never while holding a lock of the
+    // backend's) whenever something that pairedDevices() reads may have
+    // changed: a device, an adapter, a level, the system's Bluetooth service
+    // coming or going. Backends that cannot tell never call it; the scan
+    // cycle's timer is the safety net. Called once, before the first pass,
+    // in a thread with an event loop (the GUI thread).
+    virtual void watchChanges(std::function<void()> changed) { Q_UNUSED(changed) }
 
     // A level that one of the program's links read, for the rest of the
     // desktop to show; -1 when that link has ended. Never blocks. Systems

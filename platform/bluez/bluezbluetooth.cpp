@@ -1,5 +1,6 @@
 #include "bluezbluetooth.h"
 #include "bluezcall.h"
+#include "bluezsignals.h"
 #include "batteryprovider.h"
 #include "foreigngateway.h"
 #include "handsfreeprofile.h"
@@ -109,6 +110,7 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
         return {};
     }
     noteReachable(true, {});
+    m_owner = reply.service();
     m_snapshot = wantedProperties(reply.arguments().first().value<QDBusArgument>());
 
     // Object paths sort adapters before their devices and keep a stable order.
@@ -139,6 +141,26 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     m_battery->sync(reply.service(), managers);
     m_gateway->noteRecord(gatewayRecord);
     return devices;
+}
+
+void BluezBluetooth::watchChanges(std::function<void()> changed)
+{
+    m_signals.reset();
+    if (changed)
+        m_signals = std::make_unique<BluezSignals>(std::move(changed),
+                                                   [this](const QString &owner) { noteOwner(owner); });
+}
+
+QString BluezBluetooth::bluezOwner() const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_owner;
+}
+
+void BluezBluetooth::noteOwner(const QString &owner)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_owner = owner;
 }
 
 QString BluezBluetooth::handsFreeHeldElsewhere()
@@ -232,7 +254,7 @@ std::unique_ptr<StreamSocket> BluezBluetooth::createStreamSocket()
         // Made on first use, when the application (and its bus) exists.
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_profile)
-            m_profile = std::make_shared<HandsFreeProfile>(m_gateway);
+            m_profile = std::make_shared<HandsFreeProfile>(m_gateway, [this] { return bluezOwner(); });
         profile = m_profile;
     }
     return std::make_unique<ProfileSocket>(profile, [this](const QString &address) { return devicePathOf(address); });

@@ -11,6 +11,7 @@
 namespace platform::bluez {
 
 class BatteryProvider;
+class BluezSignals;
 class ForeignGateway;
 class HandsFreeProfile;
 
@@ -32,6 +33,7 @@ public:
     std::unique_ptr<StreamSocket> createStreamSocket() override;
     void provideBatteryLevel(const QString &deviceId, int level) override;
     QString handsFreeHeldElsewhere() override;
+    void watchChanges(std::function<void()> changed) override;
 
     static constexpr int kCallTimeoutMs = 5000;
 
@@ -45,6 +47,10 @@ private:
     void noteReachable(bool reachable, const QString &why);
     QString devicePathOf(const QString &address) const;
     static int knownLevel(const QVariantMap &battery);
+    // BlueZ's unique bus name as last seen (a pass's reply, or the bus
+    // telling that org.bluez changed hands); empty when it is gone.
+    QString bluezOwner() const;
+    void noteOwner(const QString &owner);
 
     mutable std::mutex m_mutex;
     QMap<QString, Interfaces> m_snapshot; // object path -> interface -> properties
@@ -54,6 +60,8 @@ private:
     std::unique_ptr<BatteryProvider> m_battery;  // made with the first pass; m_mutex
     const std::shared_ptr<ForeignGateway> m_gateway;
     bool m_gatewayHeldLogged = false;            // m_mutex
+    QString m_owner;                             // m_mutex
+    std::unique_ptr<BluezSignals> m_signals;     // the watching thread's (GUI) only
 };
 
 } // namespace platform::bluez

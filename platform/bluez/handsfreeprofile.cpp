@@ -23,7 +23,6 @@ const QString HandsFreeProfile::kLocalUuid = QStringLiteral("0000111f-0000-1000-
 const QString HandsFreeProfile::kRemoteUuid = QStringLiteral("0000111e-0000-1000-8000-00805f9b34fb");
 
 namespace {
-const QString kBluez = QStringLiteral("org.bluez");
 constexpr int kShortCallMs = 5000;
 } // namespace
 
@@ -82,8 +81,8 @@ int PendingConnection::takeFd(std::optional<PlatformError> *error)
     return fd;
 }
 
-HandsFreeProfile::HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway)
-    : m_endpoint(new ProfileEndpoint(*this)), m_gateway(std::move(gateway))
+HandsFreeProfile::HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway, std::function<QString()> owner)
+    : m_endpoint(new ProfileEndpoint(*this)), m_gateway(std::move(gateway)), m_owner(std::move(owner))
 {
     m_thread.setObjectName(QStringLiteral("hands-free profile"));
     m_endpoint->moveToThread(&m_thread);
@@ -106,22 +105,11 @@ HandsFreeProfile::~HandsFreeProfile()
     delete m_endpoint; // its thread has ended: nothing runs in it any more
 }
 
-QString HandsFreeProfile::bluezOwner() const
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
-    call << kBluez;
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, kShortCallMs);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-        ? reply.arguments().first().toString() : QString();
-}
-
 HandsFreeProfile::Registration HandsFreeProfile::acquire()
 {
     std::unique_lock<std::mutex> lock(m_registerMutex);
     // A BlueZ that restarted has forgotten us: the owner's name tells.
-    const QString owner = bluezOwner();
+    const QString owner = m_owner();
     if (m_users > 0 && !owner.isEmpty() && owner == m_registeredWith) {
         ++m_users;
         return Registration::Registered;

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 #include <QThread>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -55,7 +56,9 @@ private:
 class HandsFreeProfile
 {
 public:
-    explicit HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway);
+    // owner: BlueZ's unique bus name now, as the program last saw it (empty
+    // while BlueZ is gone); a new one means a BlueZ that forgot us.
+    HandsFreeProfile(std::shared_ptr<ForeignGateway> gateway, std::function<QString()> owner);
     ~HandsFreeProfile(); // unregisters and stops the profile's thread
 
     HandsFreeProfile(const HandsFreeProfile &) = delete;
@@ -92,12 +95,12 @@ public:
 
 private:
     void startConnect(const QString &devicePath, const std::shared_ptr<PendingConnection> &pending);
-    QString bluezOwner() const;
     void unregisterLocked(); // with m_registerMutex held
 
     QThread m_thread;
     ProfileEndpoint *m_endpoint; // lives in m_thread; deleted once it has stopped
     const std::shared_ptr<ForeignGateway> m_gateway;
+    const std::function<QString()> m_owner;
     std::mutex m_registerMutex;
     QString m_registeredWith;                 // BlueZ's unique bus name; m_registerMutex
     int m_users = 0;                          // connects under way; m_registerMutex

@@ -11,37 +11,66 @@ namespace {
 const QString kNotAvailable = QStringLiteral("The device is not ready for use.");
 }
 
-void SimWorld::addDevice(const Device &device)
+void SimWorld::watchChanges(std::function<void()> changed)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_index.contains(device.id))
-        m_index.insert(device.id, m_devices.size());
-    m_devices.append(device);
+    m_changed = std::move(changed);
+}
+
+void SimWorld::changed() const
+{
+    std::function<void()> changed;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        changed = m_changed;
+    }
+    if (changed)
+        changed();
+}
+
+void SimWorld::addDevice(const Device &device)
+{
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_index.contains(device.id))
+            m_index.insert(device.id, m_devices.size());
+        m_devices.append(device);
+    }
+    changed();
 }
 
 void SimWorld::removeDevice(const QString &id)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_devices.erase(std::remove_if(m_devices.begin(), m_devices.end(),
-                                   [&](const Device &d) { return d.id == id; }),
-                    m_devices.end());
-    reindex();
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_devices.erase(std::remove_if(m_devices.begin(), m_devices.end(),
+                                       [&](const Device &d) { return d.id == id; }),
+                        m_devices.end());
+        reindex();
+    }
+    changed();
 }
 
 void SimWorld::setConnected(const QString &id, bool connected)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const int at = m_index.value(id, -1);
-    if (at >= 0)
-        m_devices[at].connected = connected;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const int at = m_index.value(id, -1);
+        if (at >= 0)
+            m_devices[at].connected = connected;
+    }
+    changed();
 }
 
 void SimWorld::setBatteryLevel(const QString &id, int level)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const int at = m_index.value(id, -1);
-    if (at >= 0)
-        m_devices[at].batteryLevel = level;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const int at = m_index.value(id, -1);
+        if (at >= 0)
+            m_devices[at].batteryLevel = level;
+    }
+    changed();
 }
 
 void SimWorld::setRadioOn(bool on)
@@ -55,6 +84,7 @@ void SimWorld::setRadioOn(bool on)
     if (!on)
         for (const auto &h : headsets)
             h->breakStream();
+    changed();
 }
 
 std::shared_ptr<SimHeadset> SimWorld::addHeadset(const QString &id, const QString &name,

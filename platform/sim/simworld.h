@@ -13,7 +13,8 @@ namespace platform::sim {
 // A simulated Bluetooth world: paired devices with their connection state
 // and RFCOMM services, headsets behind hands-free services, and failures
 // injected per device and per operation. Thread-safe; tests and the demo
-// change it while the program runs.
+// change it while the program runs, and every change of what a pass reads
+// is told to the watcher, as a real system signals it.
 class SimWorld : public Bluetooth
 {
 public:
@@ -55,6 +56,7 @@ public:
     bool isConnected(const QString &deviceId) override;
     QVector<RfcommService> rfcommServices(const QString &deviceId) override;
     std::unique_ptr<StreamSocket> createStreamSocket() override;
+    void watchChanges(std::function<void()> changed) override;
 
     // Used by the simulated stream socket.
     SimHeadset::Accepted connectTo(const QString &hostName, const QString &serviceName);
@@ -63,6 +65,8 @@ private:
     void throwIfFailing(Op op, const QString &key) const;
     const Device &deviceOrThrow(const QString &id) const;
     void reindex();
+    // Tells the watcher, outside the lock.
+    void changed() const;
 
     mutable std::mutex m_mutex;
     QVector<Device> m_devices;
@@ -70,6 +74,7 @@ private:
     bool m_radioOn = true;
     QMap<QPair<int, QString>, PlatformError> m_failures;
     QMap<QPair<QString, QString>, std::shared_ptr<SimHeadset>> m_headsets;
+    std::function<void()> m_changed; // m_mutex
 };
 
 } // namespace platform::sim

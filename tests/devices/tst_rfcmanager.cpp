@@ -29,9 +29,10 @@ private slots:
     void disableDevice();
     void shutdownStopsTalkingLinks();
     void refusedLinksBackOffUntilTickedAgain();
+    void signalledChangesAndClicksActAtOnce();
 
 private:
-    void start(const QJsonObject &profiles);
+    void start(const QJsonObject &profiles, int scanIntervalMs = 0);
     // Signal names in the order they were emitted, with their first argument.
     QStringList events() const { return m_events; }
 
@@ -65,10 +66,10 @@ void TestRfcManager::cleanup()
     m_log.reset();
 }
 
-void TestRfcManager::start(const QJsonObject &map)
+void TestRfcManager::start(const QJsonObject &map, int scanIntervalMs)
 {
     m_manager = new RFCManager(map, m_world);
-    m_manager->setScanInterval(kCycleMs);
+    m_manager->setScanInterval(scanIntervalMs > 0 ? scanIntervalMs : kCycleMs);
     using Error2 = void (RFCManager::*)(QString, QString);
     using Error1 = void (RFCManager::*)(QString);
     // Recorded in the GUI thread, in arrival order; the registry's own
@@ -312,6 +313,27 @@ void TestRfcManager::refusedLinksBackOffUntilTickedAgain()
     m_manager->updateDeviceProfile("b", "listen", true);
     QTRY_COMPARE_WITH_TIMEOUT(attempts(), 3, 2 * kCycleMs + 500);
     QCOMPARE(m_events.filter("error:b/").last(), QStringLiteral("error:b/refused"));
+}
+
+// With the timer's cycles a minute apart, only the world's change signals
+// and the clicks can start a cycle: the level, the link and the vanished
+// device follow within a blink, each change once.
+void TestRfcManager::signalledChangesAndClicksActAtOnce()
+{
+    auto headset = m_world->addHeadset("b", "Beta", {0x196, 80});
+    start(profiles("{}"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("reg:b"), 2000);
+    m_world->setBatteryLevel("b", 45);
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/45"), 1000);
+    m_world->setBatteryLevel("b", -1);
+    m_manager->updateDeviceProfile("b", "listen", true); // the click
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("level:b/80"), 3000);
+    QCOMPARE(headset->connections(), 1);
+    m_world->addDevice({"c", "Gamma", false, {}});
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("reg:c"), 1000);
+    m_world->removeDevice("c");
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains("gone:c"), 1000);
+    QCOMPARE(m_events.filter("reg:").size(), 2); // nothing listed twice
 }
 
 QTEST_GUILESS_MAIN(TestRfcManager)

@@ -20,6 +20,7 @@ python3-dbusmock's bluez5 template, plus:
 '''
 
 import socket
+import time
 
 import dbus
 import dbus.service
@@ -48,8 +49,10 @@ providers = []   # (bus name, root) of each registered battery provider
 mirrored = set() # devices whose Battery1 mirrors a provider's object
 removed = set()  # interfaces that RemoveProfileManager took away
 calls = []       # 'Register <sender> <uuid> <outcome>' and 'Unregister <sender>', in order
+connects = {}    # device path -> the CLOCK_MONOTONIC time of each ConnectProfile call
 BATTERY = 'org.bluez.Battery1'
 BATTERY_MANAGER = 'org.bluez.BatteryProviderManager1'
+OBJECT_MANAGER = 'org.freedesktop.DBus.ObjectManager'
 
 
 def install(obj, interface, name, function):
@@ -121,6 +124,12 @@ def ProfileCalls(_self):
     return dbus.Array(calls, signature='s')
 
 
+@dbus.service.method(MOCK, in_signature='s', out_signature='ad')
+def ConnectTimes(_self, device_path):
+    """When each ConnectProfile on the device came, in CLOCK_MONOTONIC seconds."""
+    return dbus.Array(connects.get(str(device_path), []), signature='d')
+
+
 def hand_over(device_path, uuid):
     entry = holder(uuid)
     if not entry:
@@ -148,6 +157,7 @@ def hand_over(device_path, uuid):
 
 def ConnectProfile(device, uuid):
     path = device.__dbus_object_path__
+    connects.setdefault(path, []).append(time.monotonic())
     how = behaviour.get(path, 'answer')
     if how.startswith('fail '):
         _, name, message = how.split(' ', 2)
@@ -204,22 +214,35 @@ def AddDevice(self, adapter_device_name, device_address, alias):
     return path
 
 
-def set_battery(device_path, percentage, source):
+def set_battery(device_path, percentage, source, signal=False):
+    """Battery1 on a device; with signal, announced as bluetoothd does: the
+    interface added, or its Percentage changed."""
     device = mockobject.objects[device_path]
     props = {'Percentage': dbus.Byte(percentage)}
     if source:
         props['Source'] = dbus.String(source)
+    new = BATTERY not in device.props
     device.props[BATTERY] = props
+    if not signal:
+        return
+    if new:
+        mockobject.objects['/'].EmitSignal(OBJECT_MANAGER, 'InterfacesAdded', 'oa{sa{sv}}',
+                                           [dbus.ObjectPath(device_path), {BATTERY: props}])
+    else:
+        device.EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                          [BATTERY, {'Percentage': props['Percentage']}, []])
 
 
 @dbus.service.method(MOCK, in_signature='sys', out_signature='')
 def SetBattery(_self, device_path, percentage, source):
-    set_battery(str(device_path), int(percentage), str(source))
+    set_battery(str(device_path), int(percentage), str(source), signal=True)
 
 
 @dbus.service.method(MOCK, in_signature='s', out_signature='')
 def RemoveBattery(_self, device_path):
-    mockobject.objects[str(device_path)].props.pop(BATTERY, None)
+    if mockobject.objects[str(device_path)].props.pop(BATTERY, None) is not None:
+        mockobject.objects['/'].EmitSignal(OBJECT_MANAGER, 'InterfacesRemoved', 'oas',
+                                           [dbus.ObjectPath(device_path), [BATTERY]])
 
 
 @dbus.service.method(BATTERY_MANAGER, in_signature='o', sender_keyword='sender')

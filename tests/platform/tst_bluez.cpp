@@ -1,6 +1,7 @@
 #include "devices/enumeration.h"
 #include "link/rfcbase.h"
 #include "platform/bluez/bluezbluetooth.h"
+#include "platform/bluez/bluezsignals.h"
 #include "platform/bluez/foreigngateway.h"
 #include "platform/bluez/rfcommsocket.h"
 #include "support/logcapture.h"
@@ -37,6 +38,7 @@ private slots:
     void adapterOffMeansRadioOff();
     void anotherProgramsGatewayCountsAsHeldForAWhile();
     void bluezGoesAwayAndComesBack();
+    void bluezChangesAreFollowed();
     void errorMapping();
     void streamWithoutKernelSupportFailsClearly();
     void programShowsTheMockedDevices();
@@ -155,6 +157,34 @@ void TestBluez::adapterOffMeansRadioOff()
     m_mock->setProperty("/org/bluez/hci1", "org.bluez.Adapter1", "Powered", false);
     QCOMPARE(pass(&notices), QJsonArray()); // no adapter powered: the radio cannot be used
     QCOMPARE(notices.last(), QStringLiteral("蓝牙设备未开启"));
+}
+
+// Every change that a pass reads is signalled by BlueZ and heard at once,
+// without a pass; BlueZ leaving the bus too.
+void TestBluez::bluezChangesAreFollowed()
+{
+    int changes = 0;
+    m_bluetooth->watchChanges([&changes] { ++changes; });
+    auto heard = [&changes](const std::function<void()> &change) {
+        const int before = changes;
+        change();
+        for (int i = 0; i < 100 && changes == before; ++i)
+            QTest::qWait(20);
+        return changes > before;
+    };
+    QString path;
+    QVERIFY(heard([&] { path = m_mock->addDevice("hci0", kAddressA, "Alpha", true); }));
+    QVERIFY(heard([&] { m_mock->connectDevice("hci0", kAddressA, true); }));
+    QVERIFY(heard([&] { m_mock->mock("SetBattery", {path, QVariant::fromValue(uchar(40)), ""}); }));
+    QVERIFY(heard([&] { m_mock->mock("SetBattery", {path, QVariant::fromValue(uchar(35)), ""}); }));
+    QVERIFY(heard([&] { m_mock->mock("RemoveBattery", {path}); }));
+    QVERIFY(heard([&] { m_mock->setProperty("/org/bluez/hci0", "org.bluez.Adapter1", "Powered", false); }));
+    QVERIFY(heard([&] { m_mock->stopBluez(); }));
+    // What a pass does not read is no change.
+    QVERIFY(!platform::bluez::BluezSignals::matters("org.bluez.Device1", {"RSSI", "ManufacturerData"}));
+    QVERIFY(platform::bluez::BluezSignals::matters("org.bluez.Device1", {"RSSI", "Connected"}));
+    QVERIFY(!platform::bluez::BluezSignals::matters("org.bluez.MediaControl1", {"Connected"}));
+    m_bluetooth->watchChanges({});
 }
 
 void TestBluez::bluezGoesAwayAndComesBack()
