@@ -51,12 +51,9 @@ void RFCManager::run()
         QObject registryContext; // receives the links' deletion requests in this thread
         m_registryContext = &registryContext;
 
-        scanDevices();
-        auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
-        m_timer = timer;
-        connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
-        timer->start(m_scanIntervalMs);
-        QTimer soon; // a cycle at once, for a signalled change or a click
+        // A cycle at once for a signalled change or a click; one signalled
+        // while the first cycle runs brings another right after it.
+        QTimer soon;
         soon.setSingleShot(true);
         soon.setInterval(kCoalesceMs);
         connect(&soon, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
@@ -64,6 +61,11 @@ void RFCManager::run()
             std::unique_lock<std::mutex> lock(m_soonMutex);
             m_soon = &soon;
         }
+        scanDevices();
+        auto *timer = new QTimer; // deleted below, in this thread, when the loop ends
+        m_timer = timer;
+        connect(timer, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
+        timer->start(m_scanIntervalMs);
         exec();
         {
             std::unique_lock<std::mutex> lock(m_soonMutex);
