@@ -38,11 +38,7 @@ void RFCManager::requestScan()
     std::unique_lock<std::mutex> lock(m_soonMutex);
     if (!m_soon || m_stopping.load())
         return;
-    QTimer *soon = m_soon;
-    QMetaObject::invokeMethod(soon, [soon] {
-        if (!soon->isActive())
-            soon->start();
-    }, Qt::QueuedConnection);
+    emit signal_scanRequested(); // queued to the registry's thread
 }
 
 void RFCManager::run()
@@ -57,6 +53,10 @@ void RFCManager::run()
         soon.setSingleShot(true);
         soon.setInterval(kCoalesceMs);
         connect(&soon, &QTimer::timeout, this, &RFCManager::scanDevices, Qt::DirectConnection);
+        connect(this, &RFCManager::signal_scanRequested, &soon, [&soon] {
+            if (!soon.isActive())
+                soon.start();
+        }, Qt::QueuedConnection);
         {
             std::unique_lock<std::mutex> lock(m_soonMutex);
             m_soon = &soon;

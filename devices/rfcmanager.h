@@ -63,6 +63,8 @@ signals:
     void signal_unregisterFromTray(QString deviceId);
     void signal_registerToIndex(QJsonObject obj);
     void signal_unregisterFromIndex(QString deviceId);
+    // requestScan() to the registry's thread.
+    void signal_scanRequested();
 
 public slots:
     void disableDevice(QString deviceId);
