@@ -119,12 +119,13 @@ QVector<DeviceInfo> BluezBluetooth::pairedDevices()
     bool gatewayRecord = false;
     m_anyPowered = false;
     for (auto it = m_snapshot.cbegin(); it != m_snapshot.cend(); ++it) {
-        if (it.value().value(kAdapter).value(QStringLiteral("Powered")).toBool())
+        const QVariantMap adapter = it.value().value(kAdapter);
+        if (adapter.value(QStringLiteral("Powered")).toBool())
             m_anyPowered = true;
         if (it.value().contains(kBatteryManager))
             managers << it.key();
-        if (it.value().value(kAdapter).value(QStringLiteral("UUIDs")).toStringList().contains(
-                HandsFreeProfile::kLocalUuid, Qt::CaseInsensitive))
+        if (adapter.value(QStringLiteral("UUIDs")).toStringList().contains(HandsFreeProfile::kLocalUuid,
+                                                                            Qt::CaseInsensitive))
             gatewayRecord = true;
         const QVariantMap device = it.value().value(kDevice);
         if (device.isEmpty() || !device.value(QStringLiteral("Paired")).toBool())
