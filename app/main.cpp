@@ -1,12 +1,13 @@
-// The program's entry. Built twice: kestrolune on the system's Bluetooth,
-// kestrolune-demo (KESTROLUNE_DEMO) on a simulated world of headsets.
+// The program's entry. Built twice: kestrolune on the system's Bluetooth
+// (BlueZ on Linux, Windows' own on Windows), kestrolune-demo
+// (KESTROLUNE_DEMO) on a simulated world of headsets.
 #include "program.h"
 
 #ifdef KESTROLUNE_DEMO
 #include "demoworld.h"
 #include "../platform/sim/simworld.h"
 #else
-#include "../platform/bluez/bluezbluetooth.h"
+#include "../platform/systembluetooth.h"
 #endif
 
 int main(int argc, char **argv)
@@ -15,7 +16,7 @@ int main(int argc, char **argv)
 #ifdef KESTROLUNE_DEMO
         return makeDemoWorld();
 #else
-        return std::make_shared<platform::bluez::BluezBluetooth>();
+        return platform::makeSystemBluetooth();
 #endif
     });
 }

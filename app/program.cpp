@@ -1,10 +1,11 @@
 #include "program.h"
-#include "quitonsignals.h"
+#include "sessionend.h"
 #include "singleinstance.h"
 #include "configstore.h"
 #include "wiring.h"
 
-#include "../platform/apartment.h"
+#include "../platform/os/apartment.h"
+#include "../platform/os/paths.h"
 #include "../platform/bluetooth.h"
 #include "../ui/appmanager.h"
 
@@ -58,7 +59,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
 {
     AppManager appManager;
 
-    const long apartment = platform::initApartment();
+    const long apartment = platform::os::initApartment();
     if (apartment < 0) {
         qCritical() << "CoInitializeEx failed:" << apartment;
         return 1;
@@ -69,8 +70,13 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrolune")); // the menu entry's name
-    // Logout, Ctrl-C and a closed terminal end the program like the exit button.
-    const QuitOnSignals quitOnSignals;
+    platform::os::enterProgramFolder();
+    // The end of the session ends the program like the exit button.
+    RFCManager *manager = nullptr;
+    const SessionEnd sessionEnd([&manager, &appManager] {
+        stopDeviceManagement(manager, appManager);
+        manager = nullptr;
+    });
 
     // A second start with the same home brings the first one's window forward.
     SingleInstance instance(SingleInstance::runtimeDirectory(), ConfigStore::defaultPath());
@@ -98,7 +104,7 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
         });
     }
 
-    RFCManager *manager = startDeviceManagement(engine, appManager, makeBluetooth());
+    manager = startDeviceManagement(engine, appManager, makeBluetooth());
     appManager.watchTray();
 
     const int result = app.exec();

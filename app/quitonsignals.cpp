@@ -4,7 +4,6 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
@@ -64,11 +63,3 @@ void QuitOnSignals::onSignal()
     qDebug() << "QuitOnSignals: signal" << received << "- exiting";
     QCoreApplication::quit();
 }
-
-#else // Windows: no such signals reach a windowed program; nothing to watch.
-
-QuitOnSignals::QuitOnSignals(QObject *parent) : QObject(parent) {}
-QuitOnSignals::~QuitOnSignals() = default;
-void QuitOnSignals::onSignal() {}
-
-#endif

@@ -1,15 +1,15 @@
 #include "servicetakeover.h"
 #include "messagesink.h"
 
-#include "../platform/shellexecute.h"
+#include "../platform/os/services.h"
 
 #include <QObject>
 
 ServiceControl ServiceControl::system()
 {
-    if (!platform::hasAudioGatewayService())
+    if (!platform::os::hasServiceControl())
         return {};
-    return {platform::runAndCollect, platform::launchElevated};
+    return {platform::os::serviceIsMissing, platform::os::runAndCollect, platform::os::launchElevated};
 }
 
 bool isBTAGServiceActive(const ServiceControl &control)
@@ -24,7 +24,12 @@ bool isBTAGServiceActive(const ServiceControl &control)
 void stopBTAGService(const ServiceControl &control, MessageSink &messages)
 {
     if (!control.runProcess || !control.launchElevated)
-        return; // no audio-gateway service on this system
+        return; // no service control on this system
+    // "sc query" cannot tell a missing service from a failed query (Wine's
+    // prints nothing at all), and a missing service is no reason to ask for
+    // elevation at every start.
+    if (control.serviceIsMissing && control.serviceIsMissing(QStringLiteral("BTAGService")))
+        return;
     if (!isBTAGServiceActive(control))
         return;
     const bool launched = control.launchElevated(

@@ -1,11 +1,12 @@
 #include "singleinstance.h"
 
+#include "../platform/os/paths.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 
 namespace {
@@ -35,7 +36,7 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::runtimeDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return platform::os::runtimeDirectory();
 }
 
 bool SingleInstance::claim()

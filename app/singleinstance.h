@@ -28,7 +28,8 @@ public:
     // it has been asked to show its window.
     bool claim();
 
-    // The user's runtime directory ($XDG_RUNTIME_DIR, or Qt's fallback).
+    // The user's runtime directory ($XDG_RUNTIME_DIR on Linux, the user's
+    // temporary folder on Windows).
     static QString runtimeDirectory();
 
 signals:

@@ -3,7 +3,7 @@
 #include "scancycle.h"
 
 #include "../link/rfcbase.h"
-#include "../platform/apartment.h"
+#include "../platform/os/apartment.h"
 #include "../platform/bluetooth.h"
 #include "../platform/threadcheck.h"
 
@@ -18,7 +18,7 @@ RFCManager::RFCManager(QJsonObject profiles, std::shared_ptr<platform::Bluetooth
                        QObject *parent)
     : QThread(parent), m_bluetooth(std::move(bluetooth))
 {
-    const long result = platform::initApartment();
+    const long result = platform::os::initApartment();
     if (result < 0)
         throw platform::PlatformError(qint32(result), QStringLiteral("CoInitializeEx failed"));
     std::cout << "RFCManager..." << std::flush;

@@ -1,103 +1,78 @@
 #include "fdstreamsocket.h"
 #include "platformerror.h"
 
-#include <cerrno>
-#include <cstring>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace platform {
 
 qint32 codeForErrno(int err)
 {
-    switch (err) {
-    case ECONNRESET:
-    case ECONNABORTED:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-    case ETIMEDOUT:
-    case EPIPE:
-    case ENOTCONN:
-    case ENETDOWN:
-        return kOperationAborted;
-    default:
-        // Other errors keep their own number, in the HRESULT form that wraps
-        // an operating-system error code (0x8007xxxx).
-        return qint32(0x80070000u | (quint32(err) & 0xFFFFu));
-    }
+    return os::codeForError(err);
 }
 
 void throwErrno(int err)
 {
-    throw PlatformError(codeForErrno(err), QString::fromLocal8Bit(std::strerror(err)));
+    throw PlatformError(codeForErrno(err), os::messageForError(err));
 }
 
 FdStreamSocket::FdStreamSocket()
-    : m_abortFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
-    if (m_abortFd < 0)
-        throwErrno(errno);
+    if (!m_abort.isValid())
+        throwErrno(os::lastError());
 }
 
 FdStreamSocket::~FdStreamSocket()
 {
     close();
-    if (m_fd >= 0)
-        ::close(m_fd);
-    ::close(m_abortFd);
+    os::closeHandle(m_fd);
 }
 
-void FdStreamSocket::adopt(int fd)
+void FdStreamSocket::adopt(os::Handle fd)
 {
-    const int old = m_fd.exchange(fd);
-    if (old >= 0)
-        ::close(old);
+    const os::Handle old = m_fd.exchange(fd);
+    os::closeHandle(old);
 }
 
 void FdStreamSocket::close()
 {
     // shutdown acts on the connection itself, which every copy of the
     // descriptor shares; the descriptor stays ours until it is closed.
-    const int fd = m_fd.load();
-    if (fd >= 0)
-        ::shutdown(fd, SHUT_RDWR);
+    const os::Handle fd = m_fd.load();
+    if (fd != os::kNoHandle)
+        os::shutdownBoth(fd);
 }
 
-bool FdStreamSocket::waitFor(int fd, short events, const QDeadlineTimer &deadline)
+bool FdStreamSocket::waitFor(os::Handle fd, short events, const QDeadlineTimer &deadline)
 {
-    pollfd fds[2] = {{fd, events, 0}, {m_abortFd, POLLIN, 0}};
     for (;;) {
         if (m_aborted.load())
             return false;
         const qint64 left = deadline.remainingTime(); // -1: forever
-        const int n = ::poll(fds, 2, left < 0 ? -1 : int(qMin<qint64>(left, 1 << 30)));
-        if (n == 0)
-            throwErrno(ETIMEDOUT);
-        if (n < 0) {
-            if (errno == EINTR)
+        const int ready = os::waitReady(fd, events, m_abort.handle(), left < 0 ? -1 : int(qMin<qint64>(left, 1 << 30)));
+        if (ready == 0)
+            throwErrno(os::errorTimedOut());
+        if (ready < 0) {
+            const int err = os::lastError();
+            if (os::isTransient(err))
                 continue;
-            throwErrno(errno);
+            throwErrno(err);
         }
-        if (fds[1].revents)
+        if (ready & 2)
             return false;
-        if (fds[0].revents)
+        if (ready & 1)
             return true;
     }
 }
 
 quint32 FdStreamSocket::load(quint32 maxBytes)
 {
-    if (m_fd < 0)
-        throw PlatformError(codeForErrno(ENOTCONN), QStringLiteral("The socket is not connected."));
+    if (m_fd == os::kNoHandle)
+        throw PlatformError(codeForErrno(os::errorNotConnected()), QStringLiteral("The socket is not connected."));
     if (maxBytes == 0)
         return 0;
-    if (!waitFor(m_fd, POLLIN))
+    if (!waitFor(m_fd, os::kReadable))
         return 0;
     QByteArray chunk(int(maxBytes), Qt::Uninitialized);
     for (;;) {
-        const ssize_t n = ::recv(m_fd, chunk.data(), maxBytes, MSG_DONTWAIT);
+        const qint64 n = os::readSome(m_fd, chunk.data(), maxBytes);
         if (n > 0) {
             m_inBuffer.append(chunk.constData(), int(n));
             return quint32(n);
@@ -106,14 +81,13 @@ quint32 FdStreamSocket::load(quint32 maxBytes)
             onEndOfStream();
             return 0;
         }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(m_fd, POLLIN))
+        const int err = os::lastError();
+        if (os::isTransient(err)) {
+            if (!waitFor(m_fd, os::kReadable))
                 return 0;
             continue;
         }
-        throwErrno(errno);
+        throwErrno(err);
     }
 }
 
@@ -131,22 +105,22 @@ void FdStreamSocket::writeBytes(const QByteArray &bytes)
 
 quint32 FdStreamSocket::store()
 {
-    if (m_fd < 0)
-        throw PlatformError(codeForErrno(ENOTCONN), QStringLiteral("The socket is not connected."));
+    if (m_fd == os::kNoHandle)
+        throw PlatformError(codeForErrno(os::errorNotConnected()), QStringLiteral("The socket is not connected."));
     quint32 sent = 0;
     while (!m_outBuffer.isEmpty()) {
         // After abort() the program is shutting down: drop what is left.
-        if (!waitFor(m_fd, POLLOUT)) {
+        if (!waitFor(m_fd, os::kWritable)) {
             m_outBuffer.clear();
             break;
         }
-        const ssize_t n = ::send(m_fd, m_outBuffer.constData(), size_t(m_outBuffer.size()),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const qint64 n = os::writeSome(m_fd, m_outBuffer.constData(), m_outBuffer.size());
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+            const int err = os::lastError();
+            if (os::isTransient(err))
                 continue;
             m_outBuffer.clear();
-            throwErrno(errno);
+            throwErrno(err);
         }
         m_outBuffer.remove(0, int(n));
         sent += quint32(n);
@@ -157,8 +131,7 @@ quint32 FdStreamSocket::store()
 void FdStreamSocket::abort()
 {
     m_aborted.store(true);
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_abortFd, &one, sizeof one);
+    m_abort.signal();
     close();
 }
 

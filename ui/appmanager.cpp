@@ -1,5 +1,5 @@
 #include "appmanager.h"
-#include "desktopnotifier.h"
+#include "notifier.h"
 #include "mysystemtrayicon.h"
 #include "traywatch.h"
 
@@ -15,7 +15,7 @@
 
 AppManager::AppManager(QObject *parent)
     : QObject(parent),
-      m_notifier(new DesktopNotifier(this)),
+      m_notifier(Notifier::create([this](const QString &id) -> QSystemTrayIcon * { return trayIcon(id); }, this)),
       m_messages(std::make_shared<MessageBoxSink>()),
       m_configPath(ConfigStore::defaultPath()),
       m_serviceControl(std::make_unique<ServiceControl>(ServiceControl::system()))
@@ -197,8 +197,8 @@ void AppManager::warnIfLow(const QString &deviceId, int level)
     // The server runs elsewhere: the picture goes by its absolute path.
     m_notifier->notify(deviceId, m_names.value(deviceId), tr("电量低: ") + QString::number(level) + "%",
                        QDir::current().absoluteFilePath(MYSystemTrayIcon::pictureFor(level)),
-                       warning == LowBatteryWatch::Warning::Critical ? DesktopNotifier::Urgency::Critical
-                                                                     : DesktopNotifier::Urgency::Normal);
+                       warning == LowBatteryWatch::Warning::Critical ? Notifier::Urgency::Critical
+                                                                     : Notifier::Urgency::Normal);
 }
 
 void AppManager::clearTrayIcons()

@@ -9,15 +9,15 @@
 
 #include "lowbatterywatch.h"
 
-class DesktopNotifier;
+class Notifier;
 class MessageSink;
 class MYSystemTrayIcon;
 class TrayWatch;
 struct ServiceControl;
 
 // The native object behind the window: owns the per-device tray icons,
-// passes battery levels on to them, warns through the desktop's
-// notifications when a device with 托盘 ticked runs low, and saves the
+// passes battery levels on to them, warns (the desktop's notifications, or
+// the tray icon's own messages on Windows) when a device with 托盘 ticked runs low, and saves the
 // profile map whenever the window reports a change of the user's choices.
 class AppManager : public QObject
 {
@@ -70,7 +70,7 @@ private:
     QMap<QString, QPointer<MYSystemTrayIcon>> m_trayIcons;
     QMap<QString, QString> m_names; // of every device listed, from its record
     LowBatteryWatch m_watch;
-    DesktopNotifier *m_notifier; // a child
+    Notifier *m_notifier; // a child
     TrayWatch *m_trayWatch = nullptr; // a child, made by watchTray()
     QMap<QString, int> m_levels; // the current level of each device that has one
     QJsonObject m_profiles;

@@ -20,7 +20,7 @@ QDBusMessage notificationsCall(const QString &method)
 }
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QObject *parent) : QObject(parent) {}
+DesktopNotifier::DesktopNotifier(QObject *parent) : Notifier(parent) {}
 
 void DesktopNotifier::notify(const QString &deviceId, const QString &summary, const QString &body,
                              const QString &iconPath, Urgency urgency)

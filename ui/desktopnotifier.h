@@ -1,7 +1,8 @@
 #pragma once
 
+#include "notifier.h"
+
 #include <QHash>
-#include <QObject>
 #include <QSet>
 #include <QString>
 
@@ -14,20 +15,18 @@ class QDBusPendingCallWatcher;
 // a session bus or a server nothing is shown, the log says so once, and
 // nothing else changes; the next warning asks again, since a server may
 // start after us (both start at login). GUI thread only; nothing blocks.
-class DesktopNotifier : public QObject
+class DesktopNotifier : public Notifier
 {
     Q_OBJECT
 
 public:
-    enum class Urgency : uchar { Low = 0, Normal = 1, Critical = 2 };
-
     explicit DesktopNotifier(QObject *parent = nullptr);
 
     // summary is plain text and goes as it is: by the notifications
     // specification only a body may hold markup, and servers show the
     // summary as given.
     void notify(const QString &deviceId, const QString &summary, const QString &body, const QString &iconPath,
-                Urgency urgency);
+                Urgency urgency) override;
 
 private:
     struct Note

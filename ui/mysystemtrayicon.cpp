@@ -1,10 +1,7 @@
 #include "mysystemtrayicon.h"
+#include "trayhost.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusVariant>
 #include <QDebug>
 #include <QSet>
 #include <QTextDocument>
@@ -87,16 +84,7 @@ void MYSystemTrayIcon::askTrayHost()
     if (trayHost != TrayHost::Unasked || !QCoreApplication::instance())
         return;
     trayHost = TrayHost::Asking;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
-    auto *answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get),
-                                               QCoreApplication::instance());
-    QObject::connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer] {
-        answer->deleteLater();
-        const bool registered = !answer->isError()
-            && answer->reply().arguments().value(0).value<QDBusVariant>().variant().toBool();
+    askStatusNotifierHost(QCoreApplication::instance(), [](bool registered) {
         trayHost = registered ? TrayHost::StatusNotifier : TrayHost::Other;
         for (MYSystemTrayIcon *icon : qAsConst(liveIcons))
             icon->updateBatteryValue(icon->m_level);

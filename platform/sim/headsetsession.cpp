@@ -3,11 +3,6 @@
 
 #include <QElapsedTimer>
 
-#include <cerrno>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace platform::sim {
 
@@ -33,17 +28,12 @@ constexpr int kHfIndicators = 1 << 8;
 
 } // namespace
 
-HeadsetSession::HeadsetSession(int readFd, int writeFd, HeadsetOptions options, Logger log)
-    : m_readFd(readFd), m_writeFd(writeFd),
-      m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_options(options), m_log(std::move(log)), m_level(options.level)
+HeadsetSession::HeadsetSession(os::Handle readFd, os::Handle writeFd, HeadsetOptions options, Logger log)
+    : m_readFd(readFd), m_writeFd(writeFd), m_options(options), m_log(std::move(log)), m_level(options.level)
 {
 }
 
-HeadsetSession::~HeadsetSession()
-{
-    ::close(m_wakeFd);
-}
+HeadsetSession::~HeadsetSession() = default;
 
 void HeadsetSession::run()
 {
@@ -155,18 +145,19 @@ bool HeadsetSession::readReplies(QStringList *infoLines, bool *gotFinal, int tim
         const int left = timeoutMs < 0 ? -1 : int(qMax<qint64>(0, timeoutMs - clock.elapsed()));
         if (left == 0)
             return false;
-        pollfd fds[2] = {{m_readFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        const int n = ::poll(fds, 2, left);
-        if (n < 0 && errno == EINTR)
+        const int ready = os::waitReady(m_readFd, os::kReadable, m_wake.handle(), left);
+        if (ready < 0 && os::isTransient(os::lastError()))
             continue;
         if (m_stopping.load())
             return false;
-        if (fds[1].revents && !handleCommands())
+        if (ready > 0 && (ready & 2) && !handleCommands())
             return false;
-        if (!fds[0].revents)
+        if (ready <= 0 || !(ready & 1))
             continue;
         char buf[2048];
-        const ssize_t got = ::read(m_readFd, buf, sizeof buf);
+        const qint64 got = os::readSome(m_readFd, buf, sizeof buf);
+        if (got < 0 && os::isTransient(os::lastError()))
+            continue;
         if (got <= 0)
             return false;
         m_inbox.append(buf, int(got));
@@ -212,15 +203,16 @@ void HeadsetSession::serveUntilStopped()
     QStringList unexpected;
     bool readOpen = true;
     while (!m_stopping.load()) {
-        pollfd fds[2] = {{readOpen ? m_readFd : -1, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        const int n = ::poll(fds, 2, -1);
-        if (n < 0 && errno == EINTR)
+        const int ready = os::waitReady(readOpen ? m_readFd : os::kNoHandle, os::kReadable, m_wake.handle(), -1);
+        if (ready <= 0)
             continue;
-        if (fds[1].revents && !handleCommands())
+        if ((ready & 2) && !handleCommands())
             return;
-        if (readOpen && fds[0].revents) {
+        if (readOpen && (ready & 1)) {
             char buf[2048];
-            const ssize_t got = ::read(m_readFd, buf, sizeof buf);
+            const qint64 got = os::readSome(m_readFd, buf, sizeof buf);
+            if (got < 0 && os::isTransient(os::lastError()))
+                continue;
             if (got <= 0) {
                 note(QStringLiteral("-- AG closed the stream"));
                 readOpen = false;
@@ -239,8 +231,7 @@ void HeadsetSession::serveUntilStopped()
 
 bool HeadsetSession::handleCommands()
 {
-    quint64 drained;
-    [[maybe_unused]] const ssize_t r = ::read(m_wakeFd, &drained, sizeof drained);
+    m_wake.drain();
     for (;;) {
         Command c;
         {
@@ -258,13 +249,13 @@ bool HeadsetSession::handleCommands()
         case Action::Close:
             note(QStringLiteral("-- closing the stream"));
             m_closed.store(true);
-            ::shutdown(m_writeFd, SHUT_WR);
+            os::shutdownWrite(m_writeFd);
             break;
         case Action::Break:
             note(QStringLiteral("-- breaking the stream"));
             m_broken.store(true);
-            ::shutdown(m_writeFd, SHUT_RDWR);
-            ::shutdown(m_readFd, SHUT_RDWR);
+            os::shutdownBoth(m_writeFd);
+            os::shutdownBoth(m_readFd);
             return false;
         }
     }
@@ -278,15 +269,11 @@ bool HeadsetSession::writeAll(const QByteArray &bytes)
         // A gateway that stops reading must not keep stop() waiting.
         if (m_stopping.load())
             return false;
-        pollfd out{m_writeFd, POLLOUT, 0};
-        if (::poll(&out, 1, 100) <= 0)
+        if (os::waitReady(m_writeFd, os::kWritable, os::kNoHandle, 100) <= 0)
             continue;
-        ssize_t n = ::send(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done),
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == ENOTSOCK) // standard output
-            n = ::write(m_writeFd, bytes.constData() + done, size_t(bytes.size() - done));
+        const qint64 n = os::writeSome(m_writeFd, bytes.constData() + done, bytes.size() - done);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+            if (os::isTransient(os::lastError()))
                 continue;
             return false;
         }
@@ -297,8 +284,7 @@ bool HeadsetSession::writeAll(const QByteArray &bytes)
 
 void HeadsetSession::wake()
 {
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(m_wakeFd, &one, sizeof one);
+    m_wake.signal();
 }
 
 void HeadsetSession::setLevel(int level)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../platformerror.h"
+#include "../os/wakeevent.h"
 
 #include <QByteArray>
 #include <mutex>
@@ -30,14 +31,14 @@ struct HeadsetOptions
 // The hands-free (HF) side of one connection: runs the service level
 // connection command by command, checks every reply the way a hands-free
 // unit does, then reports its battery level with AT+BIEV and sends whatever
-// it is told to. Works over any pair of descriptors (a socket or stdin and
-// stdout). run() blocks; the control calls may come from any thread.
+// it is told to. Works over any pair of descriptors (a socket, or on Linux
+// stdin and stdout). run() blocks; the control calls may come from any thread.
 class HeadsetSession
 {
 public:
     using Logger = std::function<void(const QString &)>;
 
-    HeadsetSession(int readFd, int writeFd, HeadsetOptions options, Logger log = {});
+    HeadsetSession(os::Handle readFd, os::Handle writeFd, HeadsetOptions options, Logger log = {});
     ~HeadsetSession();
 
     HeadsetSession(const HeadsetSession &) = delete;
@@ -87,9 +88,9 @@ private:
     void fail(const QString &what);
     void note(const QString &line);
 
-    int m_readFd;
-    int m_writeFd;
-    int m_wakeFd;
+    os::Handle m_readFd;
+    os::Handle m_writeFd;
+    os::WakeEvent m_wake;
     HeadsetOptions m_options;
     Logger m_log;
 

@@ -1,7 +1,5 @@
 #include "simheadset.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace platform::sim {
 
@@ -25,8 +23,8 @@ SimHeadset::Accepted SimHeadset::accept()
     if (m_refusal)
         throw *m_refusal;
     endSession();
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+    os::Handle fds[2];
+    if (!os::makeSocketPair(fds))
         throw PlatformError(qint32(0x80004005u), QStringLiteral("socketpair failed"));
     m_fd = fds[1];
     m_session = std::make_shared<HeadsetSession>(m_fd, m_fd, m_options);
@@ -42,9 +40,8 @@ void SimHeadset::endSession()
         m_session->stop();
     if (m_thread.joinable())
         m_thread.join();
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    os::closeHandle(m_fd);
+    m_fd = os::kNoHandle;
 }
 
 void SimHeadset::setLevel(int level)

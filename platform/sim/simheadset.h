@@ -28,7 +28,7 @@ public:
 
     struct Accepted
     {
-        int fd; // the program's end of the socket pair
+        os::Handle fd; // the program's end of the socket pair
         std::shared_ptr<HeadsetSession> session;
     };
     // Called by the simulated world for a connect.
@@ -52,7 +52,7 @@ private:
     std::optional<PlatformError> m_refusal;
     std::shared_ptr<HeadsetSession> m_session;
     std::thread m_thread;
-    int m_fd = -1;
+    os::Handle m_fd = os::kNoHandle;
     int m_connections = 0;
 };
 

@@ -4,10 +4,7 @@
 
 #include <QtTest>
 
-#include <cerrno>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace platform;
 using namespace platform::sim;
@@ -31,14 +28,16 @@ private slots:
 
 void TestSim::errorCodes()
 {
-    for (int err : {ECONNRESET, ECONNABORTED, EHOSTDOWN, ETIMEDOUT, EPIPE})
+    // The system's own numbers: errno on Linux, Winsock's on Windows.
+    for (int err : {os::errorTimedOut(), os::errorNotConnected()})
         QCOMPARE(codeForErrno(err), kOperationAborted);
-    QCOMPARE(codeForErrno(ECONNREFUSED), qint32(0x80070000u | ECONNREFUSED));
+    const int refused = os::errorRefused();
+    QCOMPARE(codeForErrno(refused), qint32(0x80070000u | quint32(refused)));
     try {
-        throwErrno(EACCES);
+        throwErrno(refused);
         QFAIL("no error thrown");
     } catch (const PlatformError &e) {
-        QCOMPARE(e.code(), qint32(0x80070000u | EACCES));
+        QCOMPARE(e.code(), qint32(0x80070000u | quint32(refused)));
         QVERIFY(!e.message().isEmpty());
     }
 }
@@ -57,18 +56,45 @@ namespace {
 class PairSocket : public FdStreamSocket
 {
 public:
-    explicit PairSocket(int fd) { adopt(fd); }
+    explicit PairSocket(os::Handle fd) { adopt(fd); }
     void connect(const QString &, const QString &, ProtectionLevel) override {}
 };
+
+// The test's own end of a pair: reads that wait up to 5 s (a headset that
+// stops answering fails the test rather than hanging it), writes of all.
+qint64 readWithin(os::Handle fd, char *buffer, qint64 size)
+{
+    for (;;) {
+        if (os::waitReady(fd, os::kReadable, os::kNoHandle, 5000) <= 0)
+            return -1;
+        const qint64 n = os::readSome(fd, buffer, size);
+        if (n >= 0 || !os::isTransient(os::lastError()))
+            return n;
+    }
+}
+
+bool writeAll(os::Handle fd, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        if (os::waitReady(fd, os::kWritable, os::kNoHandle, 5000) <= 0)
+            return false;
+        const qint64 n = os::writeSome(fd, bytes.constData() + done, bytes.size() - done);
+        if (n < 0 && !os::isTransient(os::lastError()))
+            return false;
+        done += qMax<qint64>(n, 0);
+    }
+    return true;
+}
 } // namespace
 
 void TestSim::streamLoadsBlockSplitAndEnd()
 {
-    int fds[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    os::Handle fds[2];
+    QVERIFY(os::makeSocketPair(fds));
     PairSocket socket(fds[0]);
     const QByteArray big(3000, 'a');
-    QCOMPARE(::write(fds[1], big.constData(), size_t(big.size())), ssize_t(big.size()));
+    QVERIFY(writeAll(fds[1], big));
     quint32 total = 0;
     int loads = 0;
     while (total < 3000) {
@@ -82,15 +108,15 @@ void TestSim::streamLoadsBlockSplitAndEnd()
     socket.writeBytes("\r\nOK\r\n");
     QCOMPARE(socket.store(), 6u);
     char buf[16];
-    QCOMPARE(::read(fds[1], buf, sizeof buf), ssize_t(6));
-    ::close(fds[1]);
+    QCOMPARE(readWithin(fds[1], buf, sizeof buf), qint64(6));
+    os::closeHandle(fds[1]);
     QCOMPARE(socket.load(1024), 0u);
 }
 
 void TestSim::abortEndsABlockedLoad()
 {
-    int fds[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    os::Handle fds[2];
+    QVERIFY(os::makeSocketPair(fds));
     PairSocket socket(fds[0]);
     quint32 loaded = 99;
     std::thread reader([&] { loaded = socket.load(1024); });
@@ -98,7 +124,7 @@ void TestSim::abortEndsABlockedLoad()
     socket.abort();
     reader.join();
     QCOMPARE(loaded, 0u);
-    ::close(fds[1]);
+    os::closeHandle(fds[1]);
 }
 
 void TestSim::headsetRejectsMalformedReplies_data()
@@ -114,23 +140,23 @@ void TestSim::headsetRejectsMalformedReplies()
 {
     QFETCH(QByteArray, brsfReply);
     QFETCH(QString, complaint);
-    int fds[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    os::Handle fds[2];
+    QVERIFY(os::makeSocketPair(fds));
     HeadsetOptions options;
     options.replyTimeoutMs = 1000;
     HeadsetSession session(fds[1], fds[1], options);
     std::thread runner([&] { session.run(); });
     char buf[64];
-    QVERIFY(::read(fds[0], buf, sizeof buf) > 0); // AT+BRSF=...
-    QCOMPARE(::write(fds[0], brsfReply.constData(), size_t(brsfReply.size())), ssize_t(brsfReply.size()));
+    QVERIFY(readWithin(fds[0], buf, sizeof buf) > 0); // AT+BRSF=...
+    QVERIFY(writeAll(fds[0], brsfReply));
     QVERIFY(!session.waitForSetUp(1500));
     session.stop();
     runner.join();
     const QStringList failures = session.failures();
     QVERIFY2(!failures.isEmpty(), "a wrong reply went unnoticed");
     QVERIFY2(failures.join(" ").contains(complaint), qPrintable(failures.join("; ")));
-    ::close(fds[0]);
-    ::close(fds[1]);
+    os::closeHandle(fds[0]);
+    os::closeHandle(fds[1]);
 }
 
 // PipeWire's gateway writes "+CIND:(" without a space and answers AT+COPS?
@@ -150,19 +176,17 @@ void TestSim::headsetTakesPipeWiresReplies()
         {"AT+COPS=3,0", "\r\nOK\r\n"},
         {"AT+COPS?", "\r\nERROR\r\n"},
     };
-    int fds[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    os::Handle fds[2];
+    QVERIFY(os::makeSocketPair(fds));
     HeadsetOptions options;
     options.level = 58;
     options.askOperator = true;
-    const timeval patience{5, 0}; // a headset that stops answering fails the test, not hangs it
-    ::setsockopt(fds[0], SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     HeadsetSession session(fds[1], fds[1], options);
     std::thread runner([&] { session.run(); });
     QByteArray heard;
     while (!heard.contains("AT+BIEV=2,58\r")) {
         char buf[256];
-        const ssize_t got = ::read(fds[0], buf, sizeof buf);
+        const qint64 got = readWithin(fds[0], buf, sizeof buf);
         if (got <= 0) {
             session.stop();
             runner.join();
@@ -178,15 +202,15 @@ void TestSim::headsetTakesPipeWiresReplies()
                 QFAIL(command.constData());
             }
             const QByteArray reply = replies.value(command);
-            QCOMPARE(::write(fds[0], reply.constData(), size_t(reply.size())), ssize_t(reply.size()));
+            QVERIFY(writeAll(fds[0], reply));
         }
     }
     QVERIFY(session.isSetUp());
     QCOMPARE(session.failures(), QStringList());
     session.stop();
     runner.join();
-    ::close(fds[0]);
-    ::close(fds[1]);
+    os::closeHandle(fds[0]);
+    os::closeHandle(fds[1]);
 }
 
 void TestSim::connectFailures()

@@ -11,7 +11,12 @@ TestCase {
     height: 200
 
     function test_load_data() {
-        return [ { tag: "TrayBattery" }, { tag: "TrayBattery2" }, { tag: "Title" }, { tag: "SettingProperty" } ]
+        var rows = [ { tag: "TrayBattery" }, { tag: "TrayBattery2" } ]
+        // Title and SettingProperty import QtGraphicalEffects, which Qt for
+        // Windows here lacks: on Windows nothing loads them at all.
+        if (Qt.platform.os !== "windows")
+            rows.push({ tag: "Title" }, { tag: "SettingProperty" })
+        return rows
     }
 
     function test_load(data) {

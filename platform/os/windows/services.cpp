@@ -1,27 +1,27 @@
-#include "shellexecute.h"
+#include "../services.h"
 
-#include <QProcess>
-
-#ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
-#endif
 
-namespace platform {
+namespace platform::os {
 
-std::optional<QByteArray> runAndCollect(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments, QIODevice::ReadWrite);
-    if (!process.waitForFinished(-1))
-        return std::nullopt;
-    return process.readAllStandardOutput();
-}
-
-#ifdef _WIN32
-bool hasAudioGatewayService()
+bool hasServiceControl()
 {
     return true;
+}
+
+bool serviceIsMissing(const QString &name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return false;
+    const std::wstring wName = name.toStdWString();
+    SC_HANDLE service = OpenServiceW(manager, wName.c_str(), SERVICE_QUERY_STATUS);
+    const bool missing = !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return missing;
 }
 
 bool launchElevated(const QString &verb, const QString &file, const QString &parameters)
@@ -41,16 +41,5 @@ bool launchElevated(const QString &verb, const QString &file, const QString &par
         CloseHandle(info.hProcess);
     return ok;
 }
-#else
-bool hasAudioGatewayService()
-{
-    return false;
-}
 
-bool launchElevated(const QString &, const QString &, const QString &)
-{
-    return false;
-}
-#endif
-
-} // namespace platform
+} // namespace platform::os

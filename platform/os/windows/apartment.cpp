@@ -1,0 +1,12 @@
+#include "../apartment.h"
+
+#include <objbase.h>
+
+namespace platform::os {
+
+long initApartment()
+{
+    return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+}
+
+} // namespace platform::os

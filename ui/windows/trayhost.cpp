@@ -1,0 +1,6 @@
+#include "../trayhost.h"
+
+void askStatusNotifierHost(QObject *, std::function<void(bool)> answer)
+{
+    answer(false);
+}
