@@ -6,12 +6,15 @@
 #include <QSet>
 #include <QTextDocument>
 #include <QEvent>
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 
+#include <utility>
+
 namespace {
-// What the session bus said of a StatusNotifierItem host; GUI thread only.
-enum class TrayHost { Unasked, Asking, StatusNotifier, Other };
+// Whether the notification area shows tool tips as plain text; GUI thread only.
+enum class TrayHost { Unasked, Asking, Plain, Other };
 TrayHost trayHost = TrayHost::Unasked;
 QSet<MYSystemTrayIcon *> liveIcons;
 } // namespace
@@ -42,6 +45,12 @@ QIcon MYSystemTrayIcon::iconFor(int value)
 {
     // The picture and, for a scaled panel, the one drawn at twice its size.
     const QString picture = pictureFor(value);
+    if (!QFile::exists(picture)) {
+        // An icon without its picture is blank in the notification area.
+        static bool said = false;
+        if (!std::exchange(said, true))
+            qWarning() << "MYSystemTrayIcon: no picture" << QDir::current().absoluteFilePath(picture);
+    }
     QIcon icon(picture);
     const QString twice = QString(picture).replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
     if (QFile::exists(twice))
@@ -59,22 +68,22 @@ void MYSystemTrayIcon::updateBatteryValue(int value)
         return;
     }
     const QString text = QString::number(value, 10);
-    setToolTip(toolTipFor(m_deviceName + tr("电量: ") + text, usesStatusNotifierTray()));
+    setToolTip(toolTipFor(m_deviceName + tr("电量: ") + text, plainToolTips()));
     setIcon(iconFor(value));
 }
 
-QString MYSystemTrayIcon::toolTipFor(const QString &plain, bool statusNotifierTray)
+QString MYSystemTrayIcon::toolTipFor(const QString &plain, bool plainTray)
 {
     // Only text that the tool tip would take for rich text needs escaping.
-    if (statusNotifierTray || !Qt::mightBeRichText(plain))
+    if (plainTray || !Qt::mightBeRichText(plain))
         return plain;
     return Qt::convertFromPlainText(plain, Qt::WhiteSpaceNoWrap);
 }
 
-bool MYSystemTrayIcon::usesStatusNotifierTray()
+bool MYSystemTrayIcon::plainToolTips()
 {
     askTrayHost();
-    return trayHost == TrayHost::StatusNotifier;
+    return trayHost == TrayHost::Plain;
 }
 
 void MYSystemTrayIcon::askTrayHost()
@@ -84,8 +93,8 @@ void MYSystemTrayIcon::askTrayHost()
     if (trayHost != TrayHost::Unasked || !QCoreApplication::instance())
         return;
     trayHost = TrayHost::Asking;
-    askStatusNotifierHost(QCoreApplication::instance(), [](bool registered) {
-        trayHost = registered ? TrayHost::StatusNotifier : TrayHost::Other;
+    askPlainToolTips(QCoreApplication::instance(), [](bool plain) {
+        trayHost = plain ? TrayHost::Plain : TrayHost::Other;
         for (MYSystemTrayIcon *icon : qAsConst(liveIcons))
             icon->updateBatteryValue(icon->m_level);
     });

@@ -30,12 +30,15 @@ public:
     // in use. A device chooses its own name, so it is never read as markup:
     // the X11 notification area shows tool tips as rich text whenever they
     // look like it, so there such a text is escaped into a paragraph; a D-Bus
-    // StatusNotifierItem title is plain text and is sent as it is.
-    static QString toolTipFor(const QString &plain, bool statusNotifierTray);
-    // Whether Qt shows tray icons through a StatusNotifierItem host on the
-    // session bus (as Qt itself decides, once, at the first tray icon). The
-    // bus is asked once, without blocking: false until it has answered.
-    static bool usesStatusNotifierTray();
+    // StatusNotifierItem title and Windows' tool tips are plain text, and the
+    // text is sent as it is.
+    static QString toolTipFor(const QString &plain, bool plainTray);
+    // Whether the notification area shows tool tips as plain text: on Linux
+    // when Qt shows tray icons through a StatusNotifierItem host on the
+    // session bus (as Qt itself decides, once, at the first tray icon; the
+    // bus is asked once, without blocking: false until it has answered),
+    // always on Windows.
+    static bool plainToolTips();
 
 protected:
     bool event(QEvent *e) override;

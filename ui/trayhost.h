@@ -4,8 +4,10 @@
 
 class QObject;
 
-// Asks, without blocking, whether Qt shows tray icons through a
-// StatusNotifierItem host on the session bus (Linux desktops with D-Bus),
-// and calls answer with the verdict in the GUI thread. Windows has only its
-// own notification area: the answer is false at once.
-void askStatusNotifierHost(QObject *context, std::function<void(bool)> answer);
+// Asks, without blocking, whether the notification area shows tray tool
+// tips as plain text, and calls answer with the verdict in the GUI thread.
+// On Linux that is so when Qt shows the icons through a StatusNotifierItem
+// host on the session bus (its title is plain text), not on the X11
+// notification area, whose tool tips are rich text when they look like it.
+// Windows' notification area always shows plain text: true at once.
+void askPlainToolTips(QObject *context, std::function<void(bool)> answer);

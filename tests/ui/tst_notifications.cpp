@@ -221,7 +221,7 @@ void TestNotifications::noServerChangesNothingElse()
     app->updateDeviceBatteryValue("b", 3);
     QTest::qWait(300);
     QCOMPARE(log.count("no desktop notification server"), 1); // said once
-    QCOMPARE(app->trayIcon("a")->toolTip(), MYSystemTrayIcon::toolTipFor("Alpha电量: 5", MYSystemTrayIcon::usesStatusNotifierTray()));
+    QCOMPARE(app->trayIcon("a")->toolTip(), MYSystemTrayIcon::toolTipFor("Alpha电量: 5", MYSystemTrayIcon::plainToolTips()));
 
     // A server that starts later is used for the next warning.
     QVERIFY(startServer());

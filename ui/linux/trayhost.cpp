@@ -5,7 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
-void askStatusNotifierHost(QObject *context, std::function<void(bool)> answer)
+void askPlainToolTips(QObject *context, std::function<void(bool)> answer)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),

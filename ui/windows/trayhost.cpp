@@ -1,6 +1,6 @@
 #include "../trayhost.h"
 
-void askStatusNotifierHost(QObject *, std::function<void(bool)> answer)
+void askPlainToolTips(QObject *, std::function<void(bool)> answer)
 {
-    answer(false);
+    answer(true);
 }
