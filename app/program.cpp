@@ -68,6 +68,11 @@ int runKestrolune(int argc, char **argv, const BluetoothFactory &makeBluetooth,
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // Icons drawn from their "@2x" pictures on a scaled screen (the tray icons).
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    // At logout Qt would otherwise ask every window to close, and the window
+    // refuses (closing only hides it): that refusal vetoes the end of the
+    // session ("this app is preventing you from signing out" on Windows). The
+    // program ends itself when the session ends (SessionEnd below).
+    QGuiApplication::setFallbackSessionManagementEnabled(false);
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrolune")); // the menu entry's name
     platform::os::enterProgramFolder();

@@ -9,8 +9,9 @@
 // and also SIGINT (Ctrl-C) and SIGHUP (a closed terminal); on Windows it is
 // WM_ENDSESSION at logout and shutdown. Windows ends the process as soon as
 // the program has answered that message, so there stop() runs before the
-// answer; it runs once at most. One instance, made after the application
-// object, living as long as the event loop runs.
+// answer, once, and the process then ends with status 0 at once. One
+// instance, made after the application object, living as long as the event
+// loop runs.
 class SessionEnd
 {
 public:

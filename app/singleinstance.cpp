@@ -44,21 +44,8 @@ bool SingleInstance::claim()
     // A start that races with another one's start waits briefly for its
     // socket instead of running beside it.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (m_lock.tryLock(0)) {
-            QLocalServer::removeServer(m_socketPath); // left by a crashed run
-            m_server = new QLocalServer(this);
-            m_server->setSocketOptions(QLocalServer::UserAccessOption);
-            if (!m_server->listen(m_socketPath))
-                qWarning() << "SingleInstance: cannot listen on" << m_socketPath << m_server->errorString();
-            connect(m_server, &QLocalServer::newConnection, this, [this] {
-                while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-                    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-                    socket->disconnectFromServer();
-                    emit activationRequested();
-                }
-            });
-            return true;
-        }
+        if (m_lock.tryLock(0))
+            return listen();
         if (m_lock.error() != QLockFile::LockFailedError) {
             // No runtime directory to lock in: run, as before there was a lock.
             qWarning() << "SingleInstance: cannot use" << m_lockPath;
@@ -68,8 +55,29 @@ bool SingleInstance::claim()
             return false;
         QThread::msleep(100);
     }
+    if (platform::os::takeOverSilentLock(m_lock)) {
+        qWarning() << "SingleInstance: took over" << m_lockPath << "from a program that is gone";
+        return listen();
+    }
     qWarning() << "SingleInstance: another Kestrolune holds" << m_lockPath << "but does not answer";
     return false;
+}
+
+bool SingleInstance::listen()
+{
+    QLocalServer::removeServer(m_socketPath); // left by a crashed run
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_socketPath))
+        qWarning() << "SingleInstance: cannot listen on" << m_socketPath << m_server->errorString();
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromServer();
+            emit activationRequested();
+        }
+    });
+    return true;
 }
 
 bool SingleInstance::askTheRunningOne() const

@@ -37,6 +37,7 @@ signals:
     void activationRequested();
 
 private:
+    bool listen();
     bool askTheRunningOne() const;
 
     const QString m_lockPath;

@@ -18,6 +18,12 @@ QJsonArray enumeratePairedDevices(platform::Bluetooth &bluetooth,
     try {
         devices = bluetooth.pairedDevices();
     } catch (const PlatformError &e) {
+        // No radio, or none switched on: the notice says so, as when a
+        // device's look-up finds the radio off.
+        if (e.code() == platform::kDeviceNotAvailable) {
+            notify(QCoreApplication::translate("RFCManager", "蓝牙设备未开启"));
+            return result;
+        }
         // The query itself failed: there is nothing to list in this pass.
         qCritical() << "hresult: " << e.code() << "\n";
         qCritical() << "message: " << e.message() << "\n";

@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 // Every top-level window of the program gets the session's end; the first
-// one stops the program, before the message is answered.
+// one stops the program before the message is answered.
 struct SessionEnd::Watch : QAbstractNativeEventFilter
 {
     explicit Watch(std::function<void()> stop) : stop(std::move(stop)) {}
@@ -23,8 +25,12 @@ struct SessionEnd::Watch : QAbstractNativeEventFilter
         qDebug() << "SessionEnd: the session ends - exiting";
         if (stop)
             stop();
-        QCoreApplication::quit();
-        return false; // Qt answers the message itself
+        // Windows ends the process once the message is answered, with no
+        // status of ours; what matters is stopped and released, so the
+        // program ends here, with the exit button's status.
+        std::fflush(nullptr);
+        TerminateProcess(GetCurrentProcess(), 0);
+        return false;
     }
 
     std::function<void()> stop;

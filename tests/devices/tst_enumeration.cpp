@@ -22,6 +22,7 @@ private slots:
     void radioOffEndsThePass();
     void servicesInPlatformOrderWithDuplicates();
     void failedQueryGivesAnEmptyPass();
+    void noRadioAtAllIsTheRadioOffNotice();
 
 private:
     QJsonArray run() { return enumeratePairedDevices(*m_world, [this](const QString &n) { m_notices << n; }); }
@@ -134,6 +135,17 @@ void TestEnumeration::failedQueryGivesAnEmptyPass()
     m_world->injectFailure(SimWorld::Op::PairedDevices, {}, qint32(0x80004005u), "Unspecified error");
     QCOMPARE(run(), QJsonArray());
     QVERIFY(m_notices.isEmpty());
+}
+
+// A system with no radio at all (Windows without Bluetooth hardware, or
+// Wine) fails the query itself with the radio-off code: the notice says so.
+void TestEnumeration::noRadioAtAllIsTheRadioOffNotice()
+{
+    addThree();
+    LogCapture log;
+    m_world->injectFailure(SimWorld::Op::PairedDevices, {}, platform::kDeviceNotAvailable, "No radio");
+    QCOMPARE(run(), QJsonArray());
+    QCOMPARE(m_notices, QStringList{QStringLiteral("蓝牙设备未开启")});
 }
 
 QTEST_GUILESS_MAIN(TestEnumeration)

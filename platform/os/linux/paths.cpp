@@ -11,4 +11,9 @@ QString runtimeDirectory()
 
 void enterProgramFolder() {}
 
+bool takeOverSilentLock(QLockFile &)
+{
+    return false;
+}
+
 } // namespace platform::os

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QLockFile>
 #include <QStandardPaths>
 
 namespace platform::os {
@@ -17,6 +18,11 @@ void enterProgramFolder()
     const QString folder = QCoreApplication::applicationDirPath();
     if (!QDir::setCurrent(folder))
         qWarning() << "Cannot work in the program's folder" << QDir::toNativeSeparators(folder);
+}
+
+bool takeOverSilentLock(QLockFile &lock)
+{
+    return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
 } // namespace platform::os
