@@ -40,6 +40,12 @@ def run(*args, timeout=30):
     return subprocess.run(args, env=ENV, capture_output=True, text=True, timeout=timeout)
 
 
+def quiet(*args):
+    # No pipe: Wine's background processes would hold it open.
+    subprocess.run(args, env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+
+
 class Demo:
     """One run of the program; its log goes to a file of the run's own."""
     count = 0
@@ -162,7 +168,7 @@ def main():
         scenario(config)
     finally:
         tray.kill()
-        run("/usr/lib/wine/wineserver", "-k")
+        quiet("/usr/lib/wine/wineserver", "-k")
     print("demo: PASS", flush=True)
 
 
@@ -223,7 +229,7 @@ def scenario(config):
     demo.wait_for_log("updateDeviceBatteryValue sim-headset-aurora")
     if not near(pixel_at(win, LISTEN_BOX), MARK):
         fail("监听 is not ticked after a restart")
-    run("/usr/lib/wine/wine64", "wineboot", "--end-session")
+    quiet("/usr/lib/wine/wine64", "wineboot", "--end-session")
     status = demo.exit_status()
     if status != 0 or "SessionEnd: the session ends" not in demo.log():
         fail("the end of the session gave status %s:\n%s" % (status, demo.log()[-2000:]))
