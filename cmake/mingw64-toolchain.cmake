@@ -1,7 +1,7 @@
 # Cross-builds Kestrolune for 64-bit Windows with Debian's mingw-w64 (the
 # posix threading variant, which Qt for Windows was built with) against Qt
-# for Windows in QT_MINGW_PREFIX (scripts/build-windows sets it). Tests and
-# build steps that run a Windows program run it under Wine (tests/windows/wine-run).
+# for Windows in QT_MINGW_PREFIX (scripts/build-windows sets it). The
+# project runs its Windows tests under Wine (see the top CMakeLists.txt).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_SYSTEM_VERSION 10.0) # Windows 10 and later
@@ -29,5 +29,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Windows 10's API level, for the interfaces that need it declared.
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run)

@@ -4,6 +4,10 @@
 configuration file in the Wine user's home and its exit status.
 
     demo.py <kestrolune-demo.exe> <Wine prefix>
+    demo.py <kestrolune.exe> <Wine prefix> --no-bluetooth
+
+The second form runs the program on Wine's own Bluetooth, which has none:
+the window must say that Bluetooth is off, and nothing may crash.
 
 Needs an X server ($DISPLAY) with nothing else on it; starts a notification
 area (trayer) of its own. Every failed check ends the run with status 1.
@@ -101,7 +105,8 @@ def pixels(area):
     x, y, w, h = area
     text = run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-depth", "8",
                "txt:-").stdout
-    return [tuple(int(v) for v in m.groups()) for m in re.finditer(r"\((\d+),(\d+),(\d+)", text)]
+    # One line a pixel: "x,y: (r,g,b)  #rrggbb  srgb(r,g,b)".
+    return [tuple(int(v) for v in m.groups()) for m in re.finditer(r"^\d+,\d+: \((\d+),(\d+),(\d+)", text, re.M)]
 
 
 def near(a, b):
@@ -165,7 +170,10 @@ def main():
         time.sleep(0.2)
     time.sleep(1)
     try:
-        scenario(config)
+        if sys.argv[3:] == ["--no-bluetooth"]:
+            no_bluetooth()
+        else:
+            scenario(config)
     finally:
         tray.kill()
         quiet("/usr/lib/wine/wineserver", "-k")
@@ -244,6 +252,37 @@ def scenario(config):
     click(win, EXIT_BUTTON)
     if demo.exit_status() != 0:
         fail("after a crashed run the program ended with %s" % demo.process.returncode)
+
+
+def red_text_left(win):
+    """Where the system notice (red, above the exit button) begins."""
+    x, y = origin(win)
+    width = 340
+    area = pixels((x + 150, y + 376, width, 22))
+    reds = [i % width for i, (r, g, b) in enumerate(area) if r > 180 and g < 110 and b < 110]
+    return 150 + min(reds) if reds else None
+
+
+def no_bluetooth():
+    program = Demo(OUT)
+    win = window()
+    # Centred above the exit button: "蓝牙未开启" (before the first pass)
+    # begins near x 270, "蓝牙设备未开启" (the radio is off), two characters
+    # longer, near 250.
+    deadline = time.time() + 20
+    while (red_text_left(win) or 999) > 260:
+        if time.time() > deadline:
+            screenshot(win, "no-bluetooth.png")
+            fail("the notice never said the radio is off (it begins at x %s)" % red_text_left(win))
+        time.sleep(0.5)
+    screenshot(win, "no-bluetooth.png")
+    time.sleep(7)  # two more scan cycles: no failure logged at every one
+    log = program.log()
+    if "hresult" in log or "message:" in log:
+        fail("a missing radio is logged as a failure:\n" + log[-2000:])
+    click(win, EXIT_BUTTON)
+    if program.exit_status() != 0:
+        fail("the exit button gave status %s:\n%s" % (program.process.returncode, program.log()[-2000:]))
 
 
 if __name__ == "__main__":
