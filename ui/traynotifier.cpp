@@ -22,5 +22,6 @@ void TrayNotifier::notify(const QString &deviceId, const QString &summary, const
         return;
     }
     m_saidNoIcon.remove(deviceId);
+    qDebug() << "TrayNotifier:" << deviceId << body;
     icon->showMessage(summary, body, QIcon(iconPath), kShownMs);
 }
