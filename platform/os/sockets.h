@@ -19,8 +19,6 @@ constexpr short kWritable = 0x4;
 // socket pairs). False when none could be made.
 bool makeSocketPair(Handle pair[2]);
 void closeHandle(Handle handle);
-// Makes reads and writes of a socket return at once instead of waiting.
-void makeNonBlocking(Handle handle);
 // Ends our direction of the stream (the peer reads its end), or both.
 void shutdownWrite(Handle handle);
 void shutdownBoth(Handle handle);

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,11 +25,6 @@ void closeHandle(Handle handle)
 {
     if (handle >= 0)
         ::close(int(handle));
-}
-
-void makeNonBlocking(Handle handle)
-{
-    ::fcntl(int(handle), F_SETFL, ::fcntl(int(handle), F_GETFL) | O_NONBLOCK);
 }
 
 void shutdownWrite(Handle handle)

@@ -24,6 +24,13 @@ SOCKET s(Handle handle)
     return SOCKET(handle);
 }
 
+// Reads and writes of the socket return at once instead of waiting.
+void makeNonBlocking(Handle handle)
+{
+    u_long on = 1;
+    ::ioctlsocket(s(handle), FIONBIO, &on);
+}
+
 } // namespace
 
 bool makeSocketPair(Handle pair[2])
@@ -68,12 +75,6 @@ void closeHandle(Handle handle)
 {
     if (handle != kNoHandle)
         ::closesocket(s(handle));
-}
-
-void makeNonBlocking(Handle handle)
-{
-    u_long on = 1;
-    ::ioctlsocket(s(handle), FIONBIO, &on);
 }
 
 void shutdownWrite(Handle handle)
